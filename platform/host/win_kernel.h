@@ -1,0 +1,98 @@
+// Kernel, security and shutdown services of the host, acting on the machine
+// named by ZAV_MACHINE.
+#pragma once
+
+#include "platform/host/win_types.h"
+
+// Version information.
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define VER_PLATFORM_WIN32_NT 2
+
+typedef struct _OSVERSIONINFOA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *POSVERSIONINFOA, *LPOSVERSIONINFOA;
+typedef OSVERSIONINFOA OSVERSIONINFO;
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
+
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);
+
+// Modules and files.
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+
+// Handles, waits and time.
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+#define STILL_ACTIVE 259
+
+BOOL WINAPI CloseHandle(HANDLE hObject);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+void WINAPI Sleep(DWORD dwMilliseconds);
+DWORD WINAPI GetTickCount(void);
+
+// Threads.
+typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
+#define CREATE_SUSPENDED 0x00000004
+#define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
+                           LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
+                           LPDWORD lpThreadId);
+[[noreturn]] void WINAPI ExitThread(DWORD dwExitCode);
+BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
+DWORD WINAPI GetCurrentThreadId(void);
+
+// Process token and privileges.
+#define TOKEN_ADJUST_PRIVILEGES 0x0020
+#define TOKEN_QUERY 0x0008
+#define SE_PRIVILEGE_ENABLED 0x00000002L
+#define SE_SHUTDOWN_NAME "SeShutdownPrivilege"
+
+typedef struct _LUID {
+    DWORD LowPart;
+    LONG HighPart;
+} LUID, *PLUID;
+
+typedef struct _LUID_AND_ATTRIBUTES {
+    LUID Luid;
+    DWORD Attributes;
+} LUID_AND_ATTRIBUTES;
+
+typedef struct _TOKEN_PRIVILEGES {
+    DWORD PrivilegeCount;
+    LUID_AND_ATTRIBUTES Privileges[1];
+} TOKEN_PRIVILEGES, *PTOKEN_PRIVILEGES;
+
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid);
+BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
+                                  DWORD BufferLength, PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength);
+
+// Shutdown.
+#define EWX_LOGOFF 0x00000000
+#define EWX_SHUTDOWN 0x00000001
+#define EWX_REBOOT 0x00000002
+#define EWX_FORCE 0x00000004
+#define EWX_POWEROFF 0x00000008
+
+BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason);

@@ -1,0 +1,81 @@
+#include "tests/test_machine.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/host/machine.h"
+
+namespace fs = std::filesystem;
+
+namespace test {
+
+TestMachine::TestMachine() {
+    std::string pattern = (fs::temp_directory_path() / "zav-test-XXXXXX").string();
+    char *made = mkdtemp(pattern.data());
+    dir_ = made ? fs::path(made) : fs::path();
+}
+
+TestMachine::~TestMachine() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+    unsetenv("ZAV_MACHINE");
+    host::ReloadMachine();
+}
+
+void TestMachine::Create(const std::string &os, const std::string &extraMachineLines) {
+    std::error_code ec;
+    for (const auto &entry : fs::directory_iterator(dir_, ec)) fs::remove_all(entry.path(), ec);
+    fs::create_directories(DriveC(), ec);
+    std::ofstream ini(dir_ / "machine.ini");
+    ini << "[machine]\nos=" << os << "\nclock_scale=0\n" << extraMachineLines << "\n[drive C]\npath=drives/C\nkind=fixed\n";
+    ini.close();
+    setenv("ZAV_MACHINE", dir_.c_str(), 1);
+    host::ReloadMachine();
+}
+
+void TestMachine::WriteFile(const std::string &windowsPath, const std::string &content) {
+    fs::path path = host::HostPathFor(windowsPath);
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+void TestMachine::SetString(HKEY root, const std::string &key, const std::string &name, const std::string &value) {
+    SetBinary(root, key, name, REG_SZ, std::string(value.c_str(), value.size() + 1));
+}
+
+void TestMachine::SetBinary(HKEY root, const std::string &key, const std::string &name, DWORD type,
+                            const std::string &data) {
+    HKEY hKey;
+    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr), 0);
+    ASSERT_EQ(RegSetValueExA(hKey, name.c_str(), 0, type, reinterpret_cast<const BYTE *>(data.data()),
+                             static_cast<DWORD>(data.size())),
+              0);
+    RegCloseKey(hKey);
+}
+
+bool TestMachine::RestartRecorded(unsigned *flags) const {
+    std::ifstream in(dir_ / "restart");
+    if (!in) return false;
+    std::string line;
+    std::getline(in, line);
+    if (flags) *flags = static_cast<unsigned>(std::stoul(line.substr(line.find('=') + 1)));
+    return true;
+}
+
+RunResult Run(const std::string &command) {
+    RunResult result{-1, {}};
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+    int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace test

@@ -1,0 +1,51 @@
+// zav-machine VERB ...: the sandbox machines the update program runs on.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/host/machine.h"
+#include "tools/zav-machine/zav_machine.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: zav-machine new DIR [--os 95|98|me|nt4|2000] [--installer NAME]\n"
+    "       zav-machine run DIR 'COMMAND LINE'\n";
+
+}  // namespace
+
+namespace zm {
+
+int Fail(const std::string &message) {
+    std::fprintf(stderr, "zav-machine: %s\n", message.c_str());
+    return 2;
+}
+
+bool UseMachine(const std::string &dir) {
+    std::error_code ec;
+    auto absolute = std::filesystem::absolute(dir, ec);
+    if (ec || !std::filesystem::exists(absolute / "machine.ini")) return false;
+    setenv("ZAV_MACHINE", absolute.c_str(), 1);
+    host::ReloadMachine();
+    return true;
+}
+
+}  // namespace zm
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    std::string verb = argv[1];
+    zm::Args args(argv + 2, argv + argc);
+    if (verb == "new") return zm::CmdNew(args);
+    if (verb == "run") return zm::CmdRun(args);
+    if (verb == "--help" || verb == "-h" || verb == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    std::fputs(kUsage, stderr);
+    return zm::Fail("unknown verb '" + verb + "'");
+}

@@ -1,0 +1,81 @@
+// zav-machine new: a machine with a C: drive, an empty registry and the
+// update program installed as C:\UPDATE\UPDATE.EXE.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "tools/zav-machine/zav_machine.h"
+
+namespace fs = std::filesystem;
+
+namespace zm {
+namespace {
+
+const std::set<std::string> kSystems = {"95", "98", "me", "nt4", "2000"};
+
+struct NewOptions {
+    std::string dir;
+    std::string os = "2000";
+    std::string installer;
+};
+
+bool ParseNew(const Args &args, NewOptions *options, std::string *error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        bool hasValue = i + 1 < args.size();
+        if (a == "--os" && hasValue) {
+            options->os = args[++i];
+            if (!kSystems.count(options->os)) return *error = "unknown system '" + options->os + "'", false;
+        } else if (a == "--installer" && hasValue) {
+            options->installer = args[++i];
+        } else if (a.rfind("--", 0) == 0) {
+            return *error = "unknown or incomplete option '" + a + "'", false;
+        } else if (options->dir.empty()) {
+            options->dir = a;
+        } else {
+            return *error = "unexpected argument '" + a + "'", false;
+        }
+    }
+    if (options->dir.empty()) return *error = "new needs a folder", false;
+    return true;
+}
+
+fs::path ProgramBeside(const char *name) {
+    std::error_code ec;
+    return fs::read_symlink("/proc/self/exe", ec).parent_path() / name;
+}
+
+// An installer stand-in: a program that only reports that it ran.
+void WriteInstallerStandIn(const fs::path &path) {
+    std::ofstream(path) << "#!/bin/sh\necho \"installer $0 ran with: $*\"\n";
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+}
+
+}  // namespace
+
+int CmdNew(const Args &args) {
+    NewOptions options;
+    std::string error;
+    if (!ParseNew(args, &options, &error)) return Fail(error);
+    fs::path dir(options.dir);
+    std::error_code ec;
+    // Never overwrite: a machine holds state somebody may still want.
+    if (fs::exists(dir, ec) && !fs::is_empty(dir, ec)) return Fail(options.dir + " exists and is not empty");
+    fs::path program = ProgramBeside("update");
+    if (!fs::exists(program)) return Fail("cannot find the update program at " + program.string());
+    fs::path update = dir / "drives" / "C" / "UPDATE";
+    fs::create_directories(update, ec);
+    if (ec) return Fail("cannot create " + update.string() + ": " + ec.message());
+    std::ofstream(dir / "machine.ini") << "[machine]\nos=" << options.os << "\n\n[drive C]\npath=drives/C\nkind=fixed\n";
+    std::ofstream(dir / "registry.reg") << "REGEDIT4\n\n";
+    fs::copy_file(program, update / "UPDATE.EXE", fs::copy_options::overwrite_existing, ec);
+    if (ec) return Fail("cannot install the update program: " + ec.message());
+    if (!options.installer.empty()) WriteInstallerStandIn(update / options.installer);
+    std::printf("machine %s: Windows %s, C:\\UPDATE\\UPDATE.EXE installed\n", options.dir.c_str(), options.os.c_str());
+    return 0;
+}
+
+}  // namespace zm
