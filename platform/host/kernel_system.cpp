@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/host/handles.h"
 #include "platform/host/machine.h"
 #include "platform/win.h"
 
@@ -38,7 +39,7 @@ DWORD SettingOr(const char *key, DWORD fallback) {
 std::mutex g_tokenMutex;
 bool g_shutdownEnabled = false;
 constexpr DWORD kShutdownLuid = 19;
-int g_tokenHandles = 0;
+struct TokenObject : host::HandleObject {};
 
 bool MachineIsNtClass() { return host::MachineIsNt(); }
 
@@ -114,9 +115,7 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD, PHANDLE token) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(g_tokenMutex);
-    ++g_tokenHandles;
-    *token = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(0x70000000 + 4 * g_tokenHandles));
+    *token = host::AddHandle(std::make_shared<TokenObject>());
     return TRUE;
 }
 
@@ -132,8 +131,7 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR, LPCSTR name, PLUID luid) {
 
 BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD, PTOKEN_PRIVILEGES,
                                   PDWORD) {
-    LONG_PTR value = reinterpret_cast<LONG_PTR>(token);
-    if (value < 0x70000000 || !state) {
+    if (!host::FindHandleAs<TokenObject>(token) || !state) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

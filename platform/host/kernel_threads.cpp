@@ -8,12 +8,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "platform/host/clock.h"
+#include "platform/host/handles.h"
 #include "platform/host/machine.h"
 #include "platform/win.h"
 
@@ -21,7 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct ThreadObject {
+struct ThreadObject : host::HandleObject {
     std::mutex mutex;
     std::condition_variable done;
     bool finished = false;
@@ -31,9 +31,6 @@ struct ThreadObject {
     DWORD id = 0;
 };
 
-std::mutex g_handleMutex;
-std::map<HANDLE, std::shared_ptr<ThreadObject>> g_threads;
-uintptr_t g_nextHandle = 0x1000;
 
 std::atomic<DWORD> g_nextThreadId{0x100};
 thread_local DWORD t_threadId = 0;
@@ -47,11 +44,7 @@ struct ThreadExit {
 std::atomic<int64_t> g_virtualMs{0};
 const Clock::time_point g_start = Clock::now();
 
-std::shared_ptr<ThreadObject> FindThread(HANDLE h) {
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    auto it = g_threads.find(h);
-    return it == g_threads.end() ? nullptr : it->second;
-}
+std::shared_ptr<ThreadObject> FindThread(HANDLE h) { return host::FindHandleAs<ThreadObject>(h); }
 
 void Finish(ThreadObject *self, DWORD code) {
     std::lock_guard<std::mutex> lock(self->mutex);
@@ -139,11 +132,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
         return nullptr;
     }
     pthread_detach(thread);
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    HANDLE h = reinterpret_cast<HANDLE>(g_nextHandle += 4);
-    g_threads[h] = object;
     if (threadId) *threadId = object->id;
-    return h;
+    return host::AddHandle(object);
 }
 
 void WINAPI ExitThread(DWORD code) {
@@ -182,13 +172,4 @@ DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
     if (done) return WAIT_OBJECT_0;
     if (scale <= 0) host::AdvanceVirtualClock(ms);
     return WAIT_TIMEOUT;
-}
-
-BOOL WINAPI CloseHandle(HANDLE h) {
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    if (g_threads.erase(h) == 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
 }

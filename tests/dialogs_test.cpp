@@ -1,0 +1,133 @@
+// The failure, completion, welcome and About dialogs in process, shown by
+// the noninteractive frontend and read back from its transcript.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/update_app.h"
+#include "platform/host/frontends/frontend.h"
+#include "platform/host/user_internal.h"
+#include "tests/test_machine.h"
+#include "ui/success_dlg.h"
+#include "ui/update_dlg.h"
+
+namespace {
+
+class DialogsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        machine_.Create("2000");
+        setenv("ZAV_FRONTEND", "noninteractive", 1);
+        setenv("LANG", "C", 1);
+        unsetenv("LC_ALL");
+        unsetenv("LC_MESSAGES");
+    }
+
+    // Runs `show` with the given answers and returns the transcript.
+    template <typename F>
+    std::string Transcript(const std::string &answers, F show) {
+        setenv("ZAV_ANSWERS", answers.c_str(), 1);
+        host::ResetFrontendForTesting();
+        testing::internal::CaptureStdout();
+        show();
+        return testing::internal::GetCapturedStdout();
+    }
+
+    test::TestMachine machine_;
+};
+
+bool Has(const std::string &out, const std::string &line) { return out.find(line + "\n") != std::string::npos; }
+
+TEST_F(DialogsTest, FailureDialogShowsTheNoteOnlyWhenAsked) {
+    std::string out = Transcript("", [] { theApp.ShowFailure(IDS_INSTALLER_NOT_FOUND, 0); });
+    EXPECT_TRUE(Has(out, "=== dialog 131: ZAV backup and restore program update")) << out;
+    EXPECT_TRUE(Has(out, "text: This program failed because of the following:")) << out;
+    EXPECT_TRUE(Has(out, "text 1009: The update program cannot find the specified installation program.")) << out;
+    EXPECT_TRUE(Has(out, "button 1 [default]: OK")) << out;
+    EXPECT_EQ(out.find("text 1013"), std::string::npos) << out;
+
+    out = Transcript("", [] { theApp.ShowFailure(IDS_REGISTRY_KEYS_NOT_DELETED, 1); });
+    EXPECT_TRUE(Has(out, "text 1009: The update program cannot delete some registry keys.")) << out;
+    EXPECT_TRUE(Has(out, "text 1013: Your system will restart when you click OK")) << out;
+}
+
+TEST_F(DialogsTest, TwoFailuresShowTwoDialogsInTurn) {
+    std::string out = Transcript("131=ok 131=ok", [] {
+        theApp.ShowFailure(IDS_FLOPPY_IN_USE, 0);
+        theApp.ShowFailure(IDS_NO_DISKETTE, 1);
+    });
+    size_t first = out.find("text 1009: Other programs are currently using the floppy drive.");
+    size_t answer = out.find("answer 131: ok");
+    size_t second = out.find("text 1009: There is no diskette in the drive.");
+    ASSERT_NE(second, std::string::npos) << out;
+    EXPECT_LT(first, answer);
+    EXPECT_LT(answer, second);
+}
+
+TEST_F(DialogsTest, CompletionNoteModes) {
+    struct NoteCase {
+        int mode;
+        const char *note;  // nullptr: no note shown
+    };
+    const NoteCase cases[] = {
+        {0, nullptr},
+        {1, "text 1010: Click OK to restart your system."},
+        {2, "text 1010: Leave the startup diskette in A: and click OK to restart your system from the floppy drive."},
+        {7, "text 1010: Click OK to restart your system."},  // unknown modes act as the restart note
+    };
+    for (const NoteCase &c : cases) {
+        SCOPED_TRACE(c.mode);
+        std::string out = Transcript("", [&] {
+            CSuccessDlg dlg;
+            dlg.m_nNoteMode = c.mode;
+            dlg.DoModal();
+        });
+        EXPECT_TRUE(Has(out, "text: Installation completed sucessfully.")) << out;
+        if (c.note) {
+            EXPECT_TRUE(Has(out, c.note)) << out;
+        } else {
+            EXPECT_EQ(out.find("text 1010"), std::string::npos) << out;
+        }
+    }
+}
+
+TEST_F(DialogsTest, SystemMenuAboutItemInEachLanguage) {
+    struct MenuCase {
+        const char *lang, *item;
+    };
+    const MenuCase cases[] = {
+        {"C", "menu 16: &About update..."},
+        {"fr_FR.UTF-8", "menu 16: &A propos de la mise à jour..."},
+        {"ja_JP.UTF-8", "menu 16: &アップデートについて"},
+    };
+    for (const MenuCase &c : cases) {
+        SCOPED_TRACE(c.lang);
+        setenv("LANG", c.lang, 1);
+        std::string out = Transcript("102=cancel", [] {
+            CUpdateDlg dlg;
+            EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+        });
+        EXPECT_TRUE(Has(out, c.item)) << out;
+    }
+}
+
+// Reaches the welcome dialog's system-command handler directly.
+class ProbeDlg : public CUpdateDlg {
+public:
+    void SysCommand(UINT id) { OnSysCommand(id, 0); }
+};
+
+TEST_F(DialogsTest, EveryCommandFrom16To31OpensTheAboutBox) {
+    for (UINT id : {0x0010u, 0x001Fu, 0x12340010u, 0x0020u, 0xF060u}) {
+        SCOPED_TRACE(id);
+        bool opens = (id & 0xFFF0) == 0x0010;
+        std::string out = Transcript("", [&] {
+            ProbeDlg dlg;
+            dlg.SysCommand(id);
+        });
+        EXPECT_EQ(out.find("=== dialog 100") != std::string::npos, opens) << out;
+    }
+}
+
+}  // namespace
