@@ -58,7 +58,9 @@ BOOL CString::LoadString(UINT id) {
     std::vector<char> buffer(256);
     for (;;) {
         int length = ::LoadStringA(AfxGetResourceHandle(), id, buffer.data(), static_cast<int>(buffer.size()));
-        if (length < static_cast<int>(buffer.size()) - 1 || buffer.size() >= 65536) {
+        // The loader never splits a character, so a text that filled the
+        // buffer to within one character's bytes may have been cut.
+        if (length + 4 < static_cast<int>(buffer.size()) || buffer.size() >= 65536) {
             m_str.assign(buffer.data(), static_cast<size_t>(length));
             return length > 0;
         }

@@ -1,0 +1,116 @@
+// The multibyte string routines and text conversions in both ANSI code pages.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/host/codepage.h"
+#include "platform/win.h"
+
+namespace {
+
+const unsigned char *U(const char *s) { return reinterpret_cast<const unsigned char *>(s); }
+
+class MbstringTest : public testing::Test {
+protected:
+    void TearDown() override { host::SetAnsiCodePageForTesting(0); }
+};
+
+TEST_F(MbstringTest, LeadBytes) {
+    host::SetAnsiCodePageForTesting(932);
+    for (unsigned b : {0x81, 0x9F, 0xE0, 0xFC}) EXPECT_TRUE(_ismbblead(b)) << b;
+    for (unsigned b : {0x80, 0xA0, 0xB1, 0xFD, 0x5C}) EXPECT_FALSE(_ismbblead(b)) << b;  // half-width kana too
+    host::SetAnsiCodePageForTesting(65001);
+    EXPECT_FALSE(_ismbblead(0xE3));  // UTF-8 has no DBCS lead bytes
+}
+
+TEST_F(MbstringTest, ChrAndRchrSkipTrailBytes) {
+    struct Row { unsigned cp; const char *s; unsigned c; int chr, rchr; } rows[] = {
+        {932, "\x95\x5c", '\\', -1, -1},               // the trail byte of a kanji is not a backslash
+        {932, "a\\\x95\x5c" "b", '\\', 1, 1},
+        {932, "\\\x95\x5c\\", '\\', 0, 3},
+        {932, "\x95\x5c\x95\x5c", 0x955C, 0, 2},       // double-byte characters match as units
+        {932, "ab", 0, 2, 2},                          // the terminator is part of the string
+        {932, "x\x95", 0x95, 1, 1},                    // lone lead byte before the terminator
+        {65001, "C:\\d\\\xe3\x81\x82", '\\', 2, 4},
+        {65001, "\xe3\x81\x82", 0x81, -1, -1},         // no match inside a sequence
+        {65001, "a\xe3\x81\x82", 0xE38182, 1, 1},
+    };
+    for (const Row &r : rows) {
+        host::SetAnsiCodePageForTesting(r.cp);
+        const unsigned char *chr = _mbschr(U(r.s), r.c), *rchr = _mbsrchr(U(r.s), r.c);
+        EXPECT_EQ(chr ? chr - U(r.s) : -1, r.chr) << r.s;
+        EXPECT_EQ(rchr ? rchr - U(r.s) : -1, r.rchr) << r.s;
+    }
+}
+
+TEST_F(MbstringTest, CaseInsensitiveCompare) {
+    struct Row { unsigned cp; const char *a, *b; int sign; } rows[] = {
+        {65001, "Setup.EXE", "setup.exe", 0},
+        {65001, "abc", "ABD", -1},
+        {65001, "ab", "abc", -1},
+        {65001, "_", "A", -1},                     // letters fold to lower case, as the runtime does
+        {65001, "\xc3\x89", "\xc3\xa9", -1},       // only ASCII letters fold
+        {65001, "\xc3\xa9", "z", 1},               // a multibyte character sorts after ASCII
+        {932, "\x83\x41", "\x83\x61", -1},         // trail bytes are not letters to fold
+        {932, "\x82\xa0X", "\x82\xa0x", 0},
+        {932, "\xb1", "\x81\x40", -1},             // half-width kana is one byte, below any pair
+    };
+    for (const Row &r : rows) {
+        host::SetAnsiCodePageForTesting(r.cp);
+        int result = _mbsicmp(U(r.a), U(r.b));
+        EXPECT_EQ((result > 0) - (result < 0), r.sign) << r.a << " vs " << r.b;
+        int reverse = _mbsicmp(U(r.b), U(r.a));
+        EXPECT_EQ((reverse > 0) - (reverse < 0), -r.sign) << r.b << " vs " << r.a;
+    }
+    EXPECT_EQ(_stricmp("UPDATE", "update"), 0);
+    EXPECT_LT(_stricmp("a", "B"), 0);
+    EXPECT_GT(_stricmp("abc", "AB"), 0);
+}
+
+TEST_F(MbstringTest, BoundedCopy) {
+    struct Row { unsigned cp; const char *src; size_t count; std::string expected; } rows[] = {
+        {65001, "abc", 5, std::string("abc\0\0", 5)},    // padded with zeros
+        {65001, "abcdef", 3, "abc"},                    // no terminator when full, like strncpy
+        {65001, "a\xc3\xa9", 2, std::string("a\0", 2)},  // a sequence is never cut
+        {932, "a\x82\xa0", 2, std::string("a\0", 2)},    // nor a double-byte character
+        {932, "a\x82\xa0", 3, "a\x82\xa0"},
+        {932, "abc", 0, ""},
+    };
+    for (const Row &r : rows) {
+        host::SetAnsiCodePageForTesting(r.cp);
+        unsigned char buffer[16];
+        std::memset(buffer, '#', sizeof buffer);
+        EXPECT_EQ(_mbsnbcpy(buffer, U(r.src), r.count), buffer);
+        EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer), r.count), r.expected) << r.src;
+        EXPECT_EQ(buffer[r.count], '#') << "wrote past count for " << r.src;
+    }
+}
+
+TEST_F(MbstringTest, ConversionsReplaceWhatCannotBeRepresented) {
+    struct Row { unsigned cp; std::u16string utf16; std::string ansi; } toAnsi[] = {
+        {932, u"a\u3042\u30a2", "a\x82\xa0\x83\x41"},
+        {932, u"x\U0001F600y", "x?y"},            // no such character in 932
+        {65001, u"\u00e9\U0001F600", "\xc3\xa9\xf0\x9f\x98\x80"},
+        {65001, std::u16string(1, u'\xd800') + u"a", "?a"},  // lone surrogate
+    };
+    for (const auto &r : toAnsi) {
+        host::SetAnsiCodePageForTesting(r.cp);
+        EXPECT_EQ(host::Utf16ToAnsi(r.utf16), r.ansi);
+        EXPECT_EQ(GetACP(), r.cp);
+    }
+    struct Back { unsigned cp; std::string ansi, utf8; } toUtf8[] = {
+        {932, "a\x82\xa0", "a\xe3\x81\x82"},
+        {932, "a\x82", "a?"},                     // lead byte cut off at the end
+        {65001, "a\xc3", "a?"},
+        {65001, "\xc0\xaf", "??"},                // overlong form
+    };
+    for (const auto &r : toUtf8) {
+        host::SetAnsiCodePageForTesting(r.cp);
+        EXPECT_EQ(host::AnsiToUtf8(r.ansi), r.utf8);
+    }
+    host::SetAnsiCodePageForTesting(932);
+    EXPECT_EQ(host::Utf8ToAnsi("\xe3\x82\xa2\xff"), "\x83\x41?");
+}
+
+}  // namespace
