@@ -54,7 +54,9 @@ TEST_F(CommandLineTest, TokensKeywordsAndNames) {
         EXPECT_EQ(mode, c.mode);
         EXPECT_EQ(service, c.service);
         EXPECT_EQ(typec, c.typec);
-        if (c.installer) EXPECT_STREQ(g_szInstaller, c.installer);
+        if (c.installer) {
+            EXPECT_STREQ(g_szInstaller, c.installer);
+        }
     }
 }
 
@@ -66,7 +68,9 @@ TEST_F(CommandLineTest, LongTokensAreRefusedNotCut) {
         std::string line = "hide " + std::string(length - 4, 'a') + ".exe";
         UPD_RESULT expected = length <= 99 ? 108u : 110u;
         EXPECT_EQ(ParseCommandLine(line.c_str(), &mode, &service, &typec), expected);
-        if (expected == 108) EXPECT_EQ(std::strlen(g_szInstaller), length);
+        if (expected == 108) {
+            EXPECT_EQ(std::strlen(g_szInstaller), length);
+        }
     }
 }
 

@@ -32,14 +32,16 @@ TEST_F(KernelTest, FileAttributesFollowWindowsPathRules) {
         {"C:\\NOFOLDER\\SETUP.EXE", false, ERROR_PATH_NOT_FOUND},
         {"Q:\\SETUP.EXE", false, ERROR_PATH_NOT_FOUND},  // no such drive
         {"C:\\" + std::string(300, 'a'), false, ERROR_FILENAME_EXCED_RANGE},
-        {"C:\\..\\..\\etc\\passwd", false, ERROR_FILE_NOT_FOUND},  // never above the drive's folder
+        {"C:\\..\\..\\etc\\passwd", false, ERROR_PATH_NOT_FOUND},  // never above the drive's folder
     };
     for (const PathCase &c : cases) {
         SCOPED_TRACE(c.path);
         SetLastError(0);
         DWORD attrs = GetFileAttributesA(c.path.c_str());
         EXPECT_EQ(attrs != INVALID_FILE_ATTRIBUTES, c.exists);
-        if (!c.exists) EXPECT_EQ(GetLastError(), c.error);
+        if (!c.exists) {
+            EXPECT_EQ(GetLastError(), c.error);
+        }
     }
     EXPECT_EQ(GetFileAttributesA("C:\\UPDATE") & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
 }
