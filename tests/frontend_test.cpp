@@ -1,0 +1,394 @@
+// The frontends: selection, the noninteractive transcript and its answers,
+// the text frontend's choices, and the dialog frontend's text layout.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/host/frontends/layout.h"
+#include "platform/host/frontends/text.h"
+#include "platform/host/frontends/transcript.h"
+#include "platform/host/user_internal.h"
+#include "platform/win.h"
+
+namespace {
+
+using host::ui::ActionKind;
+
+TEST(FrontendChoiceTest, FallsBackLikeAPackageConfigurator) {
+    struct Case {
+        const char *requested;
+        bool in, out, term;
+        const char *chosen;
+        const char *warning;  // nullptr: none
+    };
+    const Case cases[] = {
+        {"", true, true, true, "dialog", nullptr},
+        {"", false, false, true, "noninteractive", nullptr},  // a pipeline gets no questions
+        {"", true, true, false, "text", "zav-update: frontend dialog unavailable (unknown terminal type); using text"},
+        {"dialog", false, true, true, "noninteractive",
+         "zav-update: frontend dialog unavailable (no terminal); using text"},
+        {"dialog", true, false, true, "text", "zav-update: frontend dialog unavailable (no terminal); using text"},
+        {"text", true, false, false, "text", nullptr},
+        {"text", false, true, true, "noninteractive",
+         "zav-update: frontend text unavailable (no terminal); using noninteractive"},
+        {"noninteractive", true, true, true, "noninteractive", nullptr},
+        {"gtk", false, false, false, "noninteractive",
+         "zav-update: unknown frontend 'gtk' in ZAV_FRONTEND; using noninteractive"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.requested) + (c.in ? " in" : "") + (c.out ? " out" : "") + (c.term ? " term" : ""));
+        host::ui::FrontendChoice choice = host::ui::ChooseFrontend(c.requested, c.in, c.out, c.term);
+        EXPECT_EQ(choice.name, c.chosen);
+        if (c.warning) {
+            ASSERT_FALSE(choice.warnings.empty());
+            EXPECT_EQ(choice.warnings.front(), c.warning);
+        } else {
+            EXPECT_TRUE(choice.warnings.empty());
+        }
+    }
+}
+
+TEST(FrontendChoiceTest, AnswersListKeepsOrderPerDialogAndSkipsMalformedItems) {
+    std::vector<std::string> malformed;
+    host::ui::AnswerQueues q =
+        host::ui::ParseAnswers(" 131=ok\t130=cancel 131=ABOUT 131 =ok 131=maybe x=ok 0131=close \n", &malformed);
+    EXPECT_EQ(q["131"], (std::deque<std::string>{"ok", "about", "close"}));
+    EXPECT_EQ(q["130"], (std::deque<std::string>{"cancel"}));
+    EXPECT_EQ(malformed, (std::vector<std::string>{"131", "=ok", "131=maybe", "x=ok"}));
+}
+
+// --- Transcripts of hand-made dialogs.
+
+host::DialogItem Item(const char *cls, int id, DWORD style, const char *text) {
+    host::DialogItem item;
+    item.className = cls;
+    item.id = id;
+    item.style = WS_CHILD | WS_VISIBLE | style;
+    item.text = text;
+    item.cx = 60, item.cy = 10;
+    return item;
+}
+
+host::DialogTemplate Welcome() {
+    host::DialogTemplate t;
+    t.style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    t.cx = 200, t.cy = 80;
+    t.caption = "ZAV update";
+    host::DialogItem icon = Item("STATIC", IDC_STATIC, SS_ICON, "");
+    icon.textOrdinal = 128;
+    host::DialogItem hidden = Item("STATIC", 1013, SS_LEFT, "never seen");
+    hidden.style &= ~WS_VISIBLE;
+    t.items = {icon,
+               Item("STATIC", IDC_STATIC, SS_LEFT, "Welcome.\nReady?"),
+               hidden,
+               Item("STATIC", 1001, SS_LEFT | WS_DISABLED, "Step one"),
+               Item("BUTTON", IDOK, BS_DEFPUSHBUTTON, "OK"),
+               Item("BUTTON", IDCANCEL, BS_PUSHBUTTON, "Cancel")};
+    return t;
+}
+
+// The welcome dialog's procedure: the About item opens dialog 100.
+INT_PTR CALLBACK WelcomeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_INITDIALOG) {
+        if (lp == 1) EnableWindow(GetDlgItem(h, IDCANCEL), FALSE);
+        HMENU menu = GetSystemMenu(h, FALSE);
+        AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(menu, MF_STRING, 16, "&About update...");
+        return TRUE;
+    }
+    if (msg == WM_SYSCOMMAND && wp == 16) {
+        host::DialogTemplate about;
+        about.caption = "About";
+        about.items = {Item("BUTTON", IDOK, BS_DEFPUSHBUTTON, "OK")};
+        host::DialogBoxFromTemplate(about, 100, h, WelcomeProc, 0);
+        return TRUE;
+    }
+    if (msg == WM_COMMAND) {
+        EndDialog(h, LOWORD(wp));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// Captures what a frontend writes.
+class Capture {
+public:
+    Capture() : file_(open_memstream(&data_, &size_)) {}
+    ~Capture() {
+        std::fclose(file_);
+        std::free(data_);
+    }
+    FILE *file() { return file_; }
+    std::string text() {
+        std::fflush(file_);
+        return std::string(data_, size_);
+    }
+
+private:
+    char *data_ = nullptr;
+    size_t size_ = 0;
+    FILE *file_;
+};
+
+class TranscriptTest : public ::testing::Test {
+protected:
+    void SetUp() override { host::ResetWindowsForTesting(); }
+    void TearDown() override { host::ResetFrontendForTesting(); }
+    void Use(const char *answers) {
+        host::ui::SetFrontendForTesting(host::ui::MakeNoninteractiveFrontend(answers, out_.file(), err_.file()));
+    }
+    Capture out_, err_;
+};
+
+const char kWelcomeBlock[] =
+    "=== dialog 131: ZAV update\n"
+    "icon: 128\n"
+    "text: Welcome.\\nReady?\n"
+    "text 1001 [disabled]: Step one\n"
+    "button 1 [default]: OK\n"
+    "button 2: Cancel\n"
+    "menu 16: &About update...\n";
+
+TEST_F(TranscriptTest, ModalDialogAnswers) {
+    struct Case {
+        const char *answers;
+        LPARAM cancelDisabled;
+        std::vector<INT_PTR> results;  // one per run of the dialog
+        std::string after;  // the transcript after the first dialog block
+        const char *error;  // expected on stderr, or ""
+    };
+    const Case cases[] = {
+        {"", 0, {IDOK}, "answer 131: ok (default)\n", ""},
+        // Answers are used in order, per dialog; then the default again.
+        {"131=cancel 100=cancel 131=yes", 0, {IDCANCEL, IDOK, IDOK},
+         "answer 131: cancel\n" + std::string(kWelcomeBlock) + "answer 131: yes\n" + kWelcomeBlock +
+             "answer 131: ok (default)\n",
+         ""},
+        // The About item opens the nested dialog; the close box cancels.
+        {"131=about 131=close", 0, {IDCANCEL},
+         "answer 131: about\n=== dialog 100: About\nbutton 1 [default]: OK\nanswer 100: ok (default)\n"
+         "answer 131: close\n",
+         ""},
+        {"131=no", 0, {IDCANCEL}, "answer 131: no\n", ""},
+        // An answer the dialog cannot take is reported; the default is taken.
+        {"131=cancel", 1, {IDOK}, "answer 131: ok (default)\n",
+         "zav-update: ZAV_ANSWERS: 131=cancel: dialog 131 has no usable Cancel button; taking the default\n"},
+        {"131=ok junk 131:cancel", 0, {IDOK}, "answer 131: ok\n",
+         "zav-update: ZAV_ANSWERS: malformed item 'junk' skipped\n"
+         "zav-update: ZAV_ANSWERS: malformed item '131:cancel' skipped\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.answers);
+        Capture out, err;
+        host::ui::SetFrontendForTesting(host::ui::MakeNoninteractiveFrontend(c.answers, out.file(), err.file()));
+        for (INT_PTR expected : c.results) {
+            EXPECT_EQ(host::DialogBoxFromTemplate(Welcome(), 131, nullptr, WelcomeProc, c.cancelDisabled), expected);
+        }
+        std::string block = kWelcomeBlock;
+        if (c.cancelDisabled) block.replace(block.find("button 2:"), 9, "button 2 [disabled]:");
+        EXPECT_EQ(out.text(), block + c.after);
+        EXPECT_EQ(err.text(), c.error);
+        host::ui::SetFrontendForTesting(nullptr);
+    }
+}
+
+TEST_F(TranscriptTest, DefaultButtonThatNeverEndsTheDialogIsGivenUpOn) {
+    Use("");
+    int presses = 0;
+    static int *counter;
+    counter = &presses;
+    auto stubborn = [](HWND, UINT msg, WPARAM, LPARAM) -> INT_PTR {
+        if (msg == WM_COMMAND) ++*counter;
+        return msg == WM_COMMAND;
+    };
+    EXPECT_EQ(host::DialogBoxFromTemplate(Welcome(), 131, nullptr, stubborn, 0), IDCANCEL);
+    EXPECT_EQ(presses, 100);
+    EXPECT_NE(err_.text().find("dialog 131 does not end"), std::string::npos);
+}
+
+TEST_F(TranscriptTest, ModelessDialogChangesAndAnswer) {
+    Use("130=cancel");
+    host::DialogTemplate t = Welcome();
+    t.style |= WS_VISIBLE;
+    t.items.erase(t.items.begin());  // no icon
+    HWND h = host::CreateDialogFromTemplate(t, 130, nullptr, WelcomeProc, 0, false);
+    ASSERT_NE(h, nullptr);
+    HWND step = GetDlgItem(h, 1001);
+    EnableWindow(step, TRUE);
+    EnableWindow(step, TRUE);  // no change, no line
+    SetWindowTextA(step, "Step two\r\nof three");
+    ShowWindow(GetDlgItem(h, IDOK), SW_HIDE);
+    SetClassLongA(h, GCL_HCURSOR, static_cast<LONG>(reinterpret_cast<intptr_t>(LoadCursorA(nullptr, IDC_WAIT))));
+    MSG m{};
+    bool cancelled = false;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        cancelled |= m.message == WM_COMMAND && LOWORD(m.wParam) == IDCANCEL;
+        DispatchMessageA(&m);
+    }
+    EXPECT_TRUE(cancelled);
+    DestroyWindow(h);
+    EXPECT_EQ(out_.text(),
+              "=== dialog 130 (modeless): ZAV update\n"
+              "text: Welcome.\\nReady?\n"
+              "text 1001 [disabled]: Step one\n"
+              "button 1 [default]: OK\n"
+              "button 2: Cancel\n"
+              "menu 16: &About update...\n"
+              "--- dialog 130: text 1001 enabled\n"
+              "--- dialog 130: text 1001 = Step two\\nof three\n"
+              "--- dialog 130: button 1 hidden\n"
+              "--- cursor: wait\n"
+              "answer 130: cancel\n"
+              "--- dialog 130: hidden\n"  // EndDialog on a modeless dialog hides it
+              "=== dialog 130 closed\n");
+}
+
+// --- The text frontend.
+
+host::ui::DialogView View(bool cancelEnabled) {
+    host::ui::DialogView d;
+    d.name = "131";
+    d.hasSysMenu = true;
+    d.controls = {{nullptr, IDC_STATIC, "STATIC", 0, "Hello", "", 0, 0, 0, 0, true, true},
+                  {nullptr, IDOK, "BUTTON", BS_DEFPUSHBUTTON, "&OK", "", 0, 0, 0, 0, true, true},
+                  {nullptr, IDCANCEL, "BUTTON", 0, "Cancel", "", 0, 0, 0, 0, cancelEnabled, true}};
+    d.menu = {{SC_MOVE, "&Move", false, true, true}, {SC_CLOSE, "&Close", false, true, false},
+              {0, "", true, false, false}, {16, "&About update...", false, false, false}};
+    return d;
+}
+
+TEST(TextFrontendTest, ChoicesTypedAtThePrompt) {
+    struct Case {
+        const char *line;
+        bool menu, cancelEnabled;
+        std::optional<ActionKind> kind;
+        UINT id;
+        bool error;
+    };
+    const Case cases[] = {
+        {"1", false, true, ActionKind::Button, IDOK, false},
+        {" 2 ", false, true, ActionKind::Button, IDCANCEL, false},
+        {"", false, true, ActionKind::Button, IDOK, false},  // Enter: the default button
+        {"2", false, false, std::nullopt, 0, true},          // disabled
+        {"3", false, true, std::nullopt, 0, true},
+        {"ok", false, true, std::nullopt, 0, true},
+        {"x", false, true, ActionKind::Close, SC_CLOSE, false},
+        {"1", true, true, ActionKind::Close, SC_CLOSE, false},  // Move is greyed, not listed
+        {"2", true, true, ActionKind::SysCommand, 16, false},
+        {"0", true, true, std::nullopt, 0, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.menu ? "menu " : "") + "'" + c.line + "'");
+        host::ui::DialogView d = View(c.cancelEnabled);
+        host::ui::Choice choice = c.menu ? host::ui::ParseMenuChoice(d, c.line) : host::ui::ParseChoice(d, c.line);
+        ASSERT_EQ(choice.action.has_value(), c.kind.has_value());
+        if (c.kind) {
+            EXPECT_EQ(choice.action->kind, *c.kind);
+            EXPECT_EQ(choice.action->id, c.id);
+        }
+        EXPECT_EQ(!choice.error.empty(), c.error);
+    }
+    EXPECT_TRUE(host::ui::ParseChoice(View(true), "m").openMenu);
+    EXPECT_EQ(host::ui::ChoicePrompt(View(false)), "[1] OK  [m] menu  [x] close (Enter: OK)");
+    EXPECT_EQ(host::ui::MenuPrompt(View(true)), "[1] Close  [2] About update... (Enter: back)");
+}
+
+TEST_F(TranscriptTest, TextFrontendRunsADialogFromTypedLines) {
+    struct Case {
+        const char *input;
+        INT_PTR result;
+        const char *shown;  // expected somewhere in the output
+    };
+    const Case cases[] = {
+        {"zzz\n2\n", IDCANCEL, "'zzz' is not one of the choices"},
+        {"m\n2\n\n1\n", IDOK, "=== dialog 100: About"},  // About, its OK, then the welcome's OK
+        {"", IDCANCEL, "[1] OK (default)"},  // end of input cancels
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.input);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        ASSERT_EQ(write(fds[1], c.input, strlen(c.input)), static_cast<ssize_t>(strlen(c.input)));
+        close(fds[1]);
+        Capture out, err;
+        host::ui::SetFrontendForTesting(host::ui::MakeTextFrontend(fds[0], out.file(), err.file()));
+        EXPECT_EQ(host::DialogBoxFromTemplate(Welcome(), 131, nullptr, WelcomeProc, 0), c.result);
+        EXPECT_NE(out.text().find(c.shown), std::string::npos) << out.text();
+        host::ui::SetFrontendForTesting(nullptr);
+        close(fds[0]);
+    }
+}
+
+// --- The dialog frontend's layout.
+
+TEST(DialogLayoutTest, DialogUnitsToCells) {
+    struct Case {
+        int x, y, cx, cy;
+        host::ui::CellRect cells;
+    };
+    const Case cases[] = {
+        {0, 0, 200, 80, {0, 0, 50, 10}},
+        {7, 7, 50, 14, {1, 0, 14, 3}},  // edges at 57 and 21 round outward to cell 15 and row 3
+        {8, 100, 1, 1, {2, 12, 1, 1}},
+        {0, 0, 0, 0, {0, 0, 1, 1}},
+    };
+    for (const Case &c : cases) {
+        host::ui::CellRect r = host::ui::DluToCells(c.x, c.y, c.cx, c.cy);
+        EXPECT_EQ(std::vector<int>({r.left, r.top, r.width, r.height}),
+                  std::vector<int>({c.cells.left, c.cells.top, c.cells.width, c.cells.height}))
+            << c.x << "," << c.y << " " << c.cx << "x" << c.cy;
+    }
+    host::ui::DialogView d = View(true);
+    d.cx = 40, d.cy = 16;
+    d.controls[0].x = 100, d.controls[0].cx = 20, d.controls[0].y = 30, d.controls[0].cy = 8;
+    host::ui::CellRect box = host::ui::DialogInterior(d);
+    EXPECT_EQ(box.width, 30);  // grown to hold the control
+    EXPECT_EQ(box.height, 5);
+}
+
+TEST(DialogLayoutTest, WrapsByDisplayWidth) {
+    struct Case {
+        const wchar_t *text;
+        int width;
+        std::vector<std::wstring> lines;
+    };
+    const Case cases[] = {
+        {L"The update program cannot find it.", 12, {L"The update", L"program", L"cannot find", L"it."}},
+        {L"one\ntwo\r\n\nthree", 20, {L"one", L"two", L"", L"three"}},
+        {L"abcdefghij", 4, {L"abcd", L"efgh", L"ij"}},  // longer than a line
+        // Double-width characters: four fit in 9 cells, and break anywhere.
+        {L"\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u306b\u3064\u3044\u3066", 9,
+         {L"\u30a2\u30c3\u30d7\u30c7", L"\u30fc\u30c8\u306b\u3064", L"\u3044\u3066"}},
+        {L"ZAV \u306e\u30a2\u30c3\u30d7", 6, {L"ZAV \u306e", L"\u30a2\u30c3\u30d7"}},
+        {L"a  b", 1, {L"a", L"b"}},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(host::ui::WrapText(c.text, c.width), c.lines) << host::ui::EncodeUtf8(c.text);
+    }
+    EXPECT_EQ(host::ui::DisplayWidth(L"A\u65e5\u672c"), 5);
+    EXPECT_EQ(host::ui::FitWidth(L"\u65e5\u672c\u8a9e", 5), L"\u65e5\u672c");
+    EXPECT_EQ(host::ui::DecodeUtf8("\xE6\x97\xA5\xFF"), L"\u65e5\uFFFD");
+}
+
+TEST(DialogLayoutTest, Mnemonics) {
+    struct Case {
+        const wchar_t *text, *shown;
+        int marked;
+    };
+    const Case cases[] = {
+        {L"&About update...", L"About update...", 0},
+        {L"Save && E&xit", L"Save & Exit", 8},
+        {L"Plain", L"Plain", -1},
+        {L"Trailing&", L"Trailing&", -1},
+    };
+    for (const Case &c : cases) {
+        host::ui::Mnemonic m = host::ui::SplitMnemonic(c.text);
+        EXPECT_EQ(m.text, c.shown);
+        EXPECT_EQ(m.marked, c.marked);
+    }
+}
+
+}  // namespace

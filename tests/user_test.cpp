@@ -1,0 +1,418 @@
+// The host's dialog manager driven by a scripted frontend: message routing,
+// modal loops, modeless dialogs and the thread message queues.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include "platform/host/codepage.h"
+#include "platform/host/user_internal.h"
+#include "platform/win.h"
+
+namespace {
+
+using host::ui::Action;
+using host::ui::ActionKind;
+
+// Plays back user actions and remembers what it was shown.
+class ScriptedFrontend : public host::ui::Frontend {
+public:
+    std::deque<Action> modal, modeless;
+    std::vector<std::string> events;
+
+    void Show(const host::ui::DialogView &d) override { events.push_back("show " + d.name); }
+    void ControlChanged(const host::ui::DialogView &, size_t, host::ui::Change) override {}
+    void DialogChanged(const host::ui::DialogView &d, host::ui::DialogChange) override {
+        events.push_back("change " + d.name);
+    }
+    void Refresh(const host::ui::DialogView &) override {}
+    void Closed(const host::ui::DialogView &d) override { events.push_back("closed " + d.name); }
+    void CursorChanged(int id) override { events.push_back("cursor " + std::to_string(id)); }
+    std::optional<Action> WaitModal(const host::ui::DialogView &d, int) override {
+        if (modal.empty()) return Action{d.hwnd, ActionKind::Abandon};  // never hang a test
+        Action a = modal.front();
+        modal.pop_front();
+        a.dialog = d.hwnd;
+        return a;
+    }
+    std::vector<Action> PollModeless(const std::vector<HWND> &dialogs) override {
+        std::vector<Action> out;
+        for (Action a : modeless) {
+            a.dialog = dialogs.front();
+            out.push_back(a);
+        }
+        modeless.clear();
+        return out;
+    }
+};
+
+struct Logged {
+    UINT msg;
+    WPARAM wp;
+    LPARAM lp;
+};
+std::vector<Logged> g_log;
+// What the dialog procedure does beyond logging; FALSE leaves a message to
+// the dialog manager's default processing.
+std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)> g_handler;
+
+INT_PTR CALLBACK TestProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    g_log.push_back({msg, wp, lp});
+    return g_handler ? g_handler(h, msg, wp, lp) : FALSE;
+}
+
+// Ends the dialog with the command's ID, as CDialog's OnOK / OnCancel do.
+INT_PTR EndOnCommand(HWND h, UINT msg, WPARAM wp, LPARAM) {
+    if (msg != WM_COMMAND) return FALSE;
+    EndDialog(h, LOWORD(wp));
+    return TRUE;
+}
+
+host::DialogItem Item(const char *cls, int id, DWORD style, const char *text, short y = 10) {
+    host::DialogItem item;
+    item.className = cls;
+    item.id = id;
+    item.style = WS_CHILD | WS_VISIBLE | style;
+    item.text = text;
+    item.x = 8, item.y = y, item.cx = 80, item.cy = 14;
+    return item;
+}
+
+host::DialogTemplate Template(DWORD style = WS_SYSMENU | WS_CAPTION) {
+    host::DialogTemplate t;
+    t.style = WS_POPUP | style;
+    t.cx = 200, t.cy = 80;
+    t.caption = "Update";
+    t.items = {Item("STATIC", 1009, SS_LEFT, "Status", 4), Item("BUTTON", IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP, "OK"),
+               Item("BUTTON", IDCANCEL, WS_TABSTOP, "Cancel")};
+    return t;
+}
+
+class UserTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host::ResetWindowsForTesting();
+        auto f = std::make_unique<ScriptedFrontend>();
+        fe_ = f.get();
+        host::ui::SetFrontendForTesting(std::move(f));
+        g_log.clear();
+        g_handler = EndOnCommand;
+    }
+    void TearDown() override {
+        g_handler = nullptr;
+        host::ResetFrontendForTesting();
+    }
+    ScriptedFrontend *fe_ = nullptr;
+};
+
+TEST_F(UserTest, ModalActionsBecomeMessages) {
+    struct Case {
+        const char *what;
+        std::vector<Action> actions;
+        bool cancelDisabled;
+        INT_PTR result;
+        std::vector<UINT> messages;  // between WM_INITDIALOG and WM_DESTROY
+    };
+    const WPARAM about = 16;
+    const Case cases[] = {
+        {"button", {{nullptr, ActionKind::Button, IDOK}}, false, IDOK, {WM_COMMAND}},
+        {"escape", {{nullptr, ActionKind::Escape, IDCANCEL}}, false, IDCANCEL, {WM_COMMAND}},
+        // The close box goes through WM_CLOSE to Cancel, as DefDlgProc does.
+        {"close box", {{nullptr, ActionKind::Close, 0}}, false, IDCANCEL, {WM_SYSCOMMAND, WM_CLOSE, WM_COMMAND}},
+        // ... unless Cancel is disabled: then it does nothing.
+        {"close, Cancel disabled",
+         {{nullptr, ActionKind::Close, 0}, {nullptr, ActionKind::Button, IDOK}},
+         true,
+         IDOK,
+         {WM_SYSCOMMAND, WM_CLOSE, WM_COMMAND}},
+        // Other system commands have no default processing.
+        {"menu item",
+         {{nullptr, ActionKind::SysCommand, about}, {nullptr, ActionKind::Button, IDOK}},
+         false,
+         IDOK,
+         {WM_SYSCOMMAND, WM_COMMAND}},
+        {"abandoned", {}, false, IDCANCEL, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        g_log.clear();
+        fe_->modal.assign(c.actions.begin(), c.actions.end());
+        g_handler = [&](HWND h, UINT msg, WPARAM wp, LPARAM lp) -> INT_PTR {
+            if (msg == WM_INITDIALOG && c.cancelDisabled) EnableWindow(GetDlgItem(h, IDCANCEL), FALSE);
+            if (msg == WM_PAINT) return TRUE;
+            return EndOnCommand(h, msg, wp, lp);
+        };
+        EXPECT_EQ(host::DialogBoxFromTemplate(Template(), 131, nullptr, TestProc, 77), c.result);
+        std::vector<UINT> seen;
+        for (const Logged &l : g_log) {
+            if (l.msg != WM_INITDIALOG && l.msg != WM_DESTROY && l.msg != WM_PAINT) seen.push_back(l.msg);
+        }
+        EXPECT_EQ(seen, c.messages);
+        ASSERT_FALSE(g_log.empty());
+        EXPECT_EQ(g_log.front().msg, static_cast<UINT>(WM_INITDIALOG));
+        EXPECT_EQ(g_log.front().lp, 77);
+        EXPECT_EQ(g_log.back().msg, static_cast<UINT>(WM_DESTROY));
+    }
+}
+
+TEST_F(UserTest, CommandsCarryTheButtonAndTheFocusGoesToTheFirstTabStop) {
+    HWND dlg = nullptr, ok = nullptr;
+    g_handler = [&](HWND h, UINT msg, WPARAM wp, LPARAM lp) -> INT_PTR {
+        if (msg == WM_INITDIALOG) {
+            dlg = h;
+            ok = GetDlgItem(h, IDOK);
+        }
+        return EndOnCommand(h, msg, wp, lp);
+    };
+    fe_->modal = {{nullptr, ActionKind::Button, IDOK}};
+    host::DialogBoxFromTemplate(Template(), 131, nullptr, TestProc, 0);
+    EXPECT_EQ(g_log.front().wp, reinterpret_cast<WPARAM>(ok));  // the static is no tab stop
+    auto cmd = std::find_if(g_log.begin(), g_log.end(), [](const Logged &l) { return l.msg == WM_COMMAND; });
+    ASSERT_NE(cmd, g_log.end());
+    EXPECT_EQ(cmd->wp, static_cast<WPARAM>(IDOK));  // BN_CLICKED in the high word
+    EXPECT_EQ(cmd->lp, reinterpret_cast<LPARAM>(ok));
+    EXPECT_FALSE(IsWindow(dlg));
+    EXPECT_FALSE(IsWindow(ok));
+}
+
+TEST_F(UserTest, NestedModalDialogRunsInsideTheOuterHandler) {
+    std::vector<std::string> order;
+    g_handler = [&](HWND h, UINT msg, WPARAM wp, LPARAM lp) -> INT_PTR {
+        if (msg == WM_SYSCOMMAND && wp == 16) {
+            INT_PTR inner = host::DialogBoxFromTemplate(Template(), 100, h, TestProc, 0);
+            order.push_back("inner " + std::to_string(inner));
+            EXPECT_TRUE(IsWindowEnabled(h));  // the owner is enabled again
+            return TRUE;
+        }
+        if (msg == WM_COMMAND && GetParent(h)) {
+            EXPECT_FALSE(IsWindowEnabled(GetParent(h)));  // while the inner one runs
+        }
+        return EndOnCommand(h, msg, wp, lp);
+    };
+    fe_->modal = {{nullptr, ActionKind::SysCommand, 16}, {nullptr, ActionKind::Button, IDOK},
+                  {nullptr, ActionKind::Escape, IDCANCEL}};
+    EXPECT_EQ(host::DialogBoxFromTemplate(Template(), 131, nullptr, TestProc, 0), IDCANCEL);
+    EXPECT_EQ(order, std::vector<std::string>{"inner 1"});
+    std::vector<std::string> expected{"show 131", "show 100", "closed 100", "closed 131"};
+    EXPECT_EQ(fe_->events, expected);
+}
+
+TEST_F(UserTest, DialogEndedDuringInitIsNeverShown) {
+    g_handler = [](HWND h, UINT msg, WPARAM, LPARAM) -> INT_PTR {
+        if (msg == WM_INITDIALOG) EndDialog(h, 42);
+        return FALSE;
+    };
+    EXPECT_EQ(host::DialogBoxFromTemplate(Template(), 131, nullptr, TestProc, 0), 42);
+    EXPECT_EQ(fe_->events, std::vector<std::string>{"closed 131"});
+}
+
+TEST_F(UserTest, MissingTemplateFailsWithMinusOne) {
+    EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(9999), nullptr, TestProc, 0), -1);
+    EXPECT_EQ(CreateDialogParamA(nullptr, MAKEINTRESOURCEA(9999), nullptr, TestProc, 0), nullptr);
+    EXPECT_TRUE(g_log.empty());
+}
+
+TEST_F(UserTest, ModelessDialogTakesPostedMessagesAndUserActions) {
+    host::DialogTemplate t = Template(WS_VISIBLE | WS_CAPTION);
+    HWND h = host::CreateDialogFromTemplate(t, 130, nullptr, TestProc, 0, false);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(IsWindowVisible(h));
+    UpdateWindow(h);  // paints now, so no WM_PAINT waits in the queue
+    ASSERT_TRUE(PostMessageA(h, WM_USER + 1, 5, 6));
+    MSG m{};
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE));
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));  // still there after PM_NOREMOVE
+    EXPECT_EQ(m.hwnd, h);
+    EXPECT_EQ(m.message, static_cast<UINT>(WM_USER + 1));
+    EXPECT_FALSE(TranslateMessage(&m));
+    DispatchMessageA(&m);
+    EXPECT_EQ(g_log.back().msg, static_cast<UINT>(WM_USER + 1));
+
+    // The user presses Cancel: the next poll posts the command.
+    g_handler = nullptr;
+    fe_->modeless = {{nullptr, ActionKind::Button, IDCANCEL}};
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(m.message, static_cast<UINT>(WM_COMMAND));
+    EXPECT_EQ(m.lParam, reinterpret_cast<LPARAM>(GetDlgItem(h, IDCANCEL)));
+    DispatchMessageA(&m);
+    EXPECT_EQ(g_log.back().msg, static_cast<UINT>(WM_COMMAND));
+
+    PostMessageA(h, WM_USER + 2, 0, 0);
+    EXPECT_TRUE(DestroyWindow(h));
+    EXPECT_EQ(g_log.back().msg, static_cast<UINT>(WM_DESTROY));
+    EXPECT_FALSE(IsWindow(h));
+    EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));  // dropped with its window
+    EXPECT_EQ(fe_->events.back(), "closed 130");
+}
+
+TEST_F(UserTest, ShownWindowIsPaintedOnceThroughTheQueue) {
+    HWND h = host::CreateDialogFromTemplate(Template(WS_VISIBLE), 130, nullptr, TestProc, 0, false);
+    MSG m{};
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(m.message, static_cast<UINT>(WM_PAINT));
+    DispatchMessageA(&m);
+    EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    DestroyWindow(h);
+}
+
+TEST_F(UserTest, ThreadQueues) {
+    std::promise<DWORD> id;
+    std::promise<void> posted, created;
+    std::promise<MSG> got;
+    std::thread worker([&] {
+        id.set_value(GetCurrentThreadId());
+        posted.get_future().wait();
+        MSG m{};
+        PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);  // creates the queue
+        created.set_value();
+        std::this_thread::yield();
+        while (!PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) std::this_thread::yield();
+        got.set_value(m);
+    });
+    DWORD worker_id = id.get_future().get();
+    SetLastError(0);
+    EXPECT_FALSE(PostThreadMessageA(worker_id, WM_USER, 1, 2));  // no queue yet
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
+    posted.set_value();
+    created.get_future().wait();
+    EXPECT_TRUE(PostThreadMessageA(worker_id, WM_USER, 1, 2));
+    MSG m = got.get_future().get();
+    worker.join();
+    EXPECT_EQ(m.hwnd, nullptr);
+    EXPECT_EQ(m.message, static_cast<UINT>(WM_USER));
+    EXPECT_EQ(m.wParam, 1u);
+}
+
+TEST_F(UserTest, ThreadMessagesAreLostDuringAModalLoop) {
+    g_handler = [](HWND h, UINT msg, WPARAM wp, LPARAM lp) -> INT_PTR {
+        if (msg == WM_INITDIALOG) {
+            PostThreadMessageA(GetCurrentThreadId(), WM_USER + 5, 0, 0);
+            PostMessageA(h, WM_USER + 6, 0, 0);
+        }
+        if (msg == WM_USER + 6) EndDialog(h, 3);
+        return EndOnCommand(h, msg, wp, lp);
+    };
+    EXPECT_EQ(host::DialogBoxFromTemplate(Template(), 131, nullptr, TestProc, 0), 3);
+    MSG m{};
+    EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST_F(UserTest, DialogClassCursorIsSharedByEveryDialog) {
+    HWND a = host::CreateDialogFromTemplate(Template(WS_VISIBLE), 130, nullptr, TestProc, 0, false);
+    HWND b = host::CreateDialogFromTemplate(Template(), 135, nullptr, TestProc, 0, false);
+    auto wait = static_cast<LONG>(reinterpret_cast<intptr_t>(LoadCursorA(nullptr, IDC_WAIT)));
+    auto arrow = static_cast<DWORD>(reinterpret_cast<intptr_t>(LoadCursorA(nullptr, IDC_ARROW)));
+    ASSERT_NE(wait, 0);
+    EXPECT_EQ(SetClassLongA(a, GCL_HCURSOR, wait), arrow);
+    EXPECT_EQ(GetClassLongA(b, GCL_HCURSOR), static_cast<DWORD>(wait));
+    EXPECT_EQ(SetClassLongA(b, GCL_HCURSOR, static_cast<LONG>(arrow)), static_cast<DWORD>(wait));
+    // A 32-bit LONG gives back the very handle.
+    EXPECT_EQ(reinterpret_cast<HCURSOR>(static_cast<intptr_t>(wait)), LoadCursorA(nullptr, IDC_WAIT));
+    EXPECT_EQ(fe_->events, (std::vector<std::string>{"show 130", "cursor 32514", "cursor 32512"}));
+    DestroyWindow(a);
+    DestroyWindow(b);
+}
+
+TEST_F(UserTest, WindowState) {
+    HWND h = host::CreateDialogFromTemplate(Template(), 130, nullptr, TestProc, 0, false);
+    HWND status = GetDlgItem(h, 1009);
+    EXPECT_FALSE(IsWindowVisible(h));  // no WS_VISIBLE
+    EXPECT_FALSE(ShowWindow(h, SW_SHOW));
+    EXPECT_TRUE(ShowWindow(h, SW_MINIMIZE));
+    EXPECT_TRUE(IsIconic(h));
+    EXPECT_FALSE(EnableWindow(status, FALSE));  // was enabled
+    EXPECT_TRUE(EnableWindow(status, TRUE));    // was disabled
+    EXPECT_EQ(GetDlgCtrlID(status), 1009);
+    EXPECT_EQ(GetParent(status), h);
+    EXPECT_EQ(GetDlgItem(h, 4242), nullptr);
+
+    RECT r{};
+    ASSERT_TRUE(GetClientRect(h, &r));
+    EXPECT_EQ(r.right, 300);  // 200 dialog units, 6-pixel base
+    EXPECT_EQ(r.bottom, 130);  // 80 dialog units, 13-pixel base
+
+    HMENU menu = GetSystemMenu(h, FALSE);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(GetMenuItemCount(menu), 2);  // Move, Close
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, 16, "&About update...");
+    EXPECT_EQ(GetMenuItemCount(menu), 4);
+    HWND plain = host::CreateDialogFromTemplate(Template(WS_CAPTION), 131, nullptr, TestProc, 0, false);
+    EXPECT_EQ(GetSystemMenu(plain, FALSE), nullptr);
+
+    HICON big = reinterpret_cast<HICON>(0x30080);
+    EXPECT_EQ(SendMessageA(h, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big)), 0);
+    EXPECT_EQ(SendMessageA(h, WM_SETICON, ICON_BIG, 0), reinterpret_cast<LRESULT>(big));
+
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(h, &ps);
+    EXPECT_TRUE(DrawIcon(dc, 134, 49, big));
+    EndPaint(h, &ps);
+    POINT at{};
+    ASSERT_TRUE(host::LastDrawIcon(h, &at, nullptr));
+    EXPECT_EQ(at.x, 134);
+    EXPECT_EQ(at.y, 49);
+    DestroyWindow(plain);
+    DestroyWindow(h);
+    EXPECT_FALSE(IsWindow(status));
+    EXPECT_FALSE(SetWindowTextA(status, "x"));
+}
+
+TEST_F(UserTest, WindowTextIsAnsiAndNeverCutInsideACharacter) {
+    struct Case {
+        unsigned codePage;
+        const char *text;  // ANSI
+        int buffer;
+        const char *expected;
+    };
+    const Case cases[] = {
+        {65001, "Status", 4, "Sta"},
+        {65001, "\xE3\x81\x82\xE3\x81\x84", 5, "\xE3\x81\x82"},  // not 1 byte of the second
+        {932, "\x82\xA0\x82\xA2", 4, "\x82\xA0"},  // not the lead byte alone
+        {932, "A\x82\xA0", 3, "A"},
+    };
+    HWND h = host::CreateDialogFromTemplate(Template(), 130, nullptr, TestProc, 0, false);
+    HWND status = GetDlgItem(h, 1009);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.expected);
+        host::SetAnsiCodePageForTesting(c.codePage);
+        ASSERT_TRUE(SetWindowTextA(status, c.text));
+        EXPECT_EQ(GetWindowTextLengthA(status), static_cast<int>(strlen(c.text)));
+        char buf[16];
+        EXPECT_EQ(GetWindowTextA(status, buf, c.buffer), static_cast<int>(strlen(c.expected)));
+        EXPECT_STREQ(buf, c.expected);
+    }
+    host::SetAnsiCodePageForTesting(0);
+    DestroyWindow(h);
+}
+
+TEST_F(UserTest, OnlyTheCreatingThreadDestroysADialog) {
+    HWND h = host::CreateDialogFromTemplate(Template(), 130, nullptr, TestProc, 0, false);
+    BOOL destroyed = TRUE;
+    DWORD error = 0;
+    std::thread([&] {
+        destroyed = DestroyWindow(h);
+        error = GetLastError();
+    }).join();
+    EXPECT_FALSE(destroyed);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(DestroyWindow(h));
+}
+
+TEST_F(UserTest, IconsAndCursors) {
+    HINSTANCE self = GetModuleHandleA(nullptr);
+    EXPECT_NE(LoadIconA(self, MAKEINTRESOURCEA(128)), nullptr);
+    SetLastError(0);
+    EXPECT_EQ(LoadIconA(self, MAKEINTRESOURCEA(4321)), nullptr);
+    EXPECT_NE(GetLastError(), 0u);
+    EXPECT_NE(LoadIconA(nullptr, MAKEINTRESOURCEA(32512)), nullptr);  // IDI_APPLICATION
+    EXPECT_NE(LoadCursorA(nullptr, IDC_APPSTARTING), LoadCursorA(nullptr, IDC_WAIT));
+    EXPECT_EQ(LoadCursorA(nullptr, MAKEINTRESOURCEA(1)), nullptr);
+    EXPECT_EQ(GetSystemMetrics(SM_CXICON), 32);
+}
+
+}  // namespace
