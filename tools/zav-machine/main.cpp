@@ -11,7 +11,10 @@ namespace {
 
 const char kUsage[] =
     "usage: zav-machine new DIR [--os 95|98|me|nt4|2000] [--installer NAME]\n"
-    "       zav-machine run DIR 'COMMAND LINE'\n";
+    "                           [--service none|fat16|fat16-lba|fat32|fat32-lba] [--hidden]\n"
+    "                           [--service-entry 0-3] [--disk-mb N]\n"
+    "       zav-machine run DIR 'COMMAND LINE'\n"
+    "       zav-machine show DIR\n";
 
 }  // namespace
 
@@ -42,6 +45,7 @@ int main(int argc, char **argv) {
     zm::Args args(argv + 2, argv + argc);
     if (verb == "new") return zm::CmdNew(args);
     if (verb == "run") return zm::CmdRun(args);
+    if (verb == "show") return zm::CmdShow(args);
     if (verb == "--help" || verb == "-h" || verb == "help") {
         std::fputs(kUsage, stdout);
         return 0;

@@ -1,5 +1,6 @@
-// zav-machine new: a machine with a C: drive, an empty registry and the
-// update program installed as C:\UPDATE\UPDATE.EXE.
+// zav-machine new: a machine with a C: drive, an empty registry, a first
+// hard disk (disk.cpp) and the update program installed as
+// C:\UPDATE\UPDATE.EXE with its INT 13h access library beside it.
 #include <unistd.h>
 
 #include <filesystem>
@@ -19,6 +20,7 @@ struct NewOptions {
     std::string dir;
     std::string os = "2000";
     std::string installer;
+    DiskOptions disk;
 };
 
 bool ParseNew(const Args &args, NewOptions *options, std::string *error) {
@@ -30,6 +32,8 @@ bool ParseNew(const Args &args, NewOptions *options, std::string *error) {
             if (!kSystems.count(options->os)) return *error = "unknown system '" + options->os + "'", false;
         } else if (a == "--installer" && hasValue) {
             options->installer = args[++i];
+        } else if (ParseDiskOption(args, &i, &options->disk, error)) {
+            if (!error->empty()) return false;
         } else if (a.rfind("--", 0) == 0) {
             return *error = "unknown or incomplete option '" + a + "'", false;
         } else if (options->dir.empty()) {
@@ -39,7 +43,7 @@ bool ParseNew(const Args &args, NewOptions *options, std::string *error) {
         }
     }
     if (options->dir.empty()) return *error = "new needs a folder", false;
-    return true;
+    return CheckDiskOptions(options->disk, error);
 }
 
 fs::path ProgramBeside(const char *name) {
@@ -66,15 +70,27 @@ int CmdNew(const Args &args) {
     if (fs::exists(dir, ec) && !fs::is_empty(dir, ec)) return Fail(options.dir + " exists and is not empty");
     fs::path program = ProgramBeside("update");
     if (!fs::exists(program)) return Fail("cannot find the update program at " + program.string());
+    fs::path library = ProgramBeside("kdo_32up.dll");
+    if (!fs::exists(library)) return Fail("cannot find the INT 13h access library at " + library.string());
     fs::path update = dir / "drives" / "C" / "UPDATE";
     fs::create_directories(update, ec);
     if (ec) return Fail("cannot create " + update.string() + ": " + ec.message());
-    std::ofstream(dir / "machine.ini") << "[machine]\nos=" << options.os << "\n\n[drive C]\npath=drives/C\nkind=fixed\n";
+    std::string diskSections;
+    if (!BuildDisk(dir, options.disk, &diskSections, &error)) return Fail(error);
+    std::ofstream(dir / "machine.ini") << "[machine]\nos=" << options.os << "\n\n[drive C]\npath=drives/C\nkind=fixed\n"
+                                       << diskSections;
     std::ofstream(dir / "registry.reg") << "REGEDIT4\n\n";
     fs::copy_file(program, update / "UPDATE.EXE", fs::copy_options::overwrite_existing, ec);
     if (ec) return Fail("cannot install the update program: " + ec.message());
+    fs::copy_file(library, update / "kdo_32up.dll", fs::copy_options::overwrite_existing, ec);
+    if (ec) return Fail("cannot install the INT 13h access library: " + ec.message());
     if (!options.installer.empty()) WriteInstallerStandIn(update / options.installer);
-    std::printf("machine %s: Windows %s, C:\\UPDATE\\UPDATE.EXE installed\n", options.dir.c_str(), options.os.c_str());
+    std::string service = options.disk.service == "none" ? "no service partition"
+                                                         : options.disk.service + (options.disk.hidden ? " hidden" : "") +
+                                                               " service partition in entry " +
+                                                               std::to_string(options.disk.entry);
+    std::printf("machine %s: Windows %s, C:\\UPDATE\\UPDATE.EXE installed, %s\n", options.dir.c_str(),
+                options.os.c_str(), service.c_str());
     return 0;
 }
 
