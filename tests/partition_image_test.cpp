@@ -1,0 +1,263 @@
+// Both hidden-bit toggles on real disk images: tables written by sfdisk, FAT
+// volumes by mkfs.fat, results read back by sfdisk and fsck.fat.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "partition/service_partition.h"
+#include "platform/host/machine.h"
+#include "tests/test_machine.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+enum Fill { FILL_FAT16, FILL_FAT32, FILL_OTHER_FAT16, FILL_LABEL_43, FILL_LABEL_71 };
+struct Part {
+    int nEntry;
+    unsigned nType;
+    uint64_t nStart, nSectors;
+    Fill fill;
+};
+struct Patch {
+    uint64_t nOffset;
+    std::string bytes;
+};
+struct ToggleCase {
+    const char *pszWhy;
+    int nOsType, bHide;
+    std::vector<Part> parts;
+    std::string ini;  // lines for [disk0], then any further sections
+    std::vector<Patch> patches;
+    UPD_RESULT nResult;
+    int nOutType;                                 // -1: left untouched
+    std::vector<std::pair<int, unsigned>> types;  // new type bytes; none: the image is unchanged
+    std::vector<std::string> log;                 // the 9x library's calls, in order
+};
+
+const uint64_t kSmall = 16384, kFat32 = 69632, k4GiB = 8388608;  // sectors
+const std::vector<std::string> kProbe = {"DoInt13rw 0 8 0 0 1 0", "DoInt13Ext 0x4100 0 0 0",
+                                         "DoInt13Ext 0x4800 0 0 0", "DoInt13rw 0 2 0 0 1 1"};
+const std::string kWrite = "DoInt13rw 0 3 0 0 1 1";
+
+std::vector<std::string> Plus(std::vector<std::string> a, const std::vector<std::string> &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+std::string Q(const fs::path &p) { return "'" + p.string() + "'"; }
+std::string Sh(const std::string &command) {
+    test::RunResult r = test::Run(command + " 2>&1");
+    EXPECT_EQ(r.status, 0) << command << "\n" << r.out;
+    return r.out;
+}
+
+class DiskTest : public testing::Test {
+protected:
+    std::unique_ptr<test::TestMachine> machine_;  // new per case: a loaded library stays loaded under its path
+    fs::path dir_;
+    std::vector<Part> parts_;
+    std::string mbrBefore_, dumpBefore_;
+
+    fs::path Img() const { return dir_ / "disk.img"; }
+    std::string Mbr() const {
+        std::string mbr(512, '\0');
+        std::ifstream(Img(), std::ios::binary).read(mbr.data(), 512);
+        return mbr;
+    }
+    void Put(uint64_t nOffset, const std::string &bytes) {
+        std::fstream f(Img(), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(nOffset)).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::string Dump() const { return test::Run("sfdisk --dump " + Q(Img()) + " 2>/dev/null").out; }
+
+    void Build(const std::string &os, const ToggleCase &c) {
+        machine_ = std::make_unique<test::TestMachine>();
+        machine_->Create(os);
+        dir_ = machine_->Dir();
+        parts_ = c.parts;
+        uint64_t nDisk = 4096;
+        std::string script = "label: dos\nlabel-id: 0x12345678\nunit: sectors\n\n";
+        for (const Part &p : parts_) {
+            nDisk = std::max(nDisk, p.nStart + p.nSectors + 2048);
+            script += Img().string() + std::to_string(p.nEntry + 1) + " : start=" + std::to_string(p.nStart) +
+                      ", size=" + std::to_string(p.nSectors) + ", type=6\n";
+        }
+        for (const Patch &patch : c.patches) nDisk = std::max(nDisk, patch.nOffset / 512 + 1);
+        std::ofstream(Img()).close();
+        fs::resize_file(Img(), nDisk * 512);  // sparse
+        std::ofstream(dir_ / "table.sfdisk") << script;
+        Sh("sfdisk -q --no-reread --no-tell-kernel " + Q(Img()) + " < " + Q(dir_ / "table.sfdisk"));
+        for (const Part &p : parts_) {
+            Format(p);
+            Put(446 + 16 * p.nEntry + 4, std::string(1, char(p.nType)));  // sfdisk refuses some (two extended)
+        }
+        for (const Patch &patch : c.patches) Put(patch.nOffset, patch.bytes);
+        std::ofstream(dir_ / "machine.ini", std::ios::app) << "\n[disk0]\nimage=disk.img\n" << c.ini << "\n";
+        fs::create_directories(machine_->DriveC() / "UPDATE");
+        fs::copy_file(fs::path(ZAV_BUILD_DIR) / "kdo_32up.dll", machine_->DriveC() / "UPDATE" / "kdo_32up.dll");
+        host::ReloadMachine();
+    }
+
+    // A FAT volume made in a file of its own and copied in, or a bare labelled sector.
+    void Format(const Part &p) {
+        fs::path file = dir_ / "part.img";
+        fs::remove(file);
+        if (p.fill >= FILL_LABEL_43) {
+            std::string sector(512, '\0');
+            std::ofstream(file, std::ios::binary) << sector.replace(p.fill == FILL_LABEL_43 ? 43 : 71, 11, "ZAV_SERVICE");
+        } else {
+            Sh("mkfs.fat -s 1 -F " + std::string(p.fill == FILL_FAT32 ? "32" : "16") + " -n " +
+               (p.fill == FILL_OTHER_FAT16 ? "OTHER" : "ZAV_SERVICE") + " -h " + std::to_string(p.nStart) + " -C " +
+               Q(file) + " " + std::to_string(p.nSectors / 2));
+        }
+        Sh("dd if=" + Q(file) + " of=" + Q(Img()) + " bs=1M oflag=seek_bytes seek=" + std::to_string(p.nStart * 512) +
+           " conv=notrunc,sparse status=none");
+    }
+
+    // The MBR differs from the one before exactly in the new type bytes and,
+    // when asked, a cleared disk signature; sfdisk agrees; fsck.fat is content.
+    void ExpectMbrChanges(const std::vector<std::pair<int, unsigned>> &types, bool bSignatureCleared) {
+        std::string expected = mbrBefore_, dump = Dump(), labelId = dumpBefore_.substr(dumpBefore_.find("label-id:"), 20);
+        for (auto [nEntry, nType] : types) {
+            expected[446 + 16 * nEntry + 4] = static_cast<char>(nType);
+            std::string line = dump.substr(dump.find(Img().string() + std::to_string(nEntry + 1) + " :"));
+            char szType[16];
+            snprintf(szType, sizeof szType, "type=%x\n", nType);
+            EXPECT_EQ(line.substr(line.find("type="), strlen(szType)), szType);
+        }
+        if (bSignatureCleared) expected.replace(440, 4, 4, '\0');
+        EXPECT_EQ(Mbr(), expected);
+        EXPECT_NE(dump.find(bSignatureCleared ? "label-id: 0x00000000" : labelId), std::string::npos) << dump;
+        for (const Part &p : parts_) {
+            if (p.fill >= FILL_LABEL_43) continue;
+            Sh("dd if=" + Q(Img()) + " of=" + Q(dir_ / "check.img") + " bs=1M iflag=skip_bytes,count_bytes skip=" +
+               std::to_string(p.nStart * 512) + " count=" + std::to_string(p.nSectors * 512) + " status=none");
+            Sh("fsck.fat -n " + Q(dir_ / "check.img"));
+        }
+    }
+
+    void Check(const ToggleCase &c) {
+        mbrBefore_ = Mbr(), dumpBefore_ = Dump();
+        if (c.types.empty()) Sh("cp --sparse=always " + Q(Img()) + " " + Q(dir_ / "before.img"));
+        int nOut = -1;
+        EXPECT_EQ(SetServicePartitionHidden(c.nOsType, c.bHide, &nOut), c.nResult);
+        EXPECT_EQ(nOut, c.nOutType);
+        if (c.types.empty()) {
+            EXPECT_EQ(test::Run("cmp -s " + Q(Img()) + " " + Q(dir_ / "before.img")).status, 0);
+        } else {
+            ExpectMbrChanges(c.types, c.nOsType == 2);  // the disk signature goes on Windows 2000 only
+        }
+    }
+};
+
+TEST_F(DiskTest, RawDriveToggle) {
+    const Part hidden32{2, 0x1C, 2048, kFat32, FILL_FAT32}, label43{1, 0x16, 2048, 1, FILL_LABEL_43};
+    const Part visible16{0, 0x06, 2048, kSmall, FILL_FAT16}, hidden16Lba{3, 0x1E, 2048 + kSmall, kSmall, FILL_FAT16};
+    const ToggleCase cases[] = {
+        {"hidden FAT32 LBA in entry 2, unhide on 2000", 2, 0, {hidden32}, "", {}, 108, 12, {{2, 0x0C}}, {}},
+        {"the same on NT 4 keeps the disk signature", 1, 0, {hidden32}, "", {}, 108, 12, {{2, 0x0C}}, {}},
+        {"already hidden: nothing written", 2, 1, {hidden32}, "", {}, 108, 12, {}, {}},
+        {"label OTHER: none found", 2, 0, {{0, 0x16, 2048, kSmall, FILL_OTHER_FAT16}}, "", {}, 104, -1, {}, {}},
+        {"visible in 0, already hidden in 3", 2, 1, {visible16, hidden16Lba}, "", {}, 108, 14, {{0, 0x16}}, {}},
+        {"two visible: both hidden, the last write carries both", 1, 1,
+         {visible16, {2, 0x0E, 2048 + kSmall, kSmall, FILL_FAT16}}, "", {}, 108, 14, {{0, 0x16}, {2, 0x1E}}, {}},
+        // Mended: the first write failed, so the later partition in state must not report success.
+        {"failed write, then one already in state", 2, 1, {visible16, hidden16Lba}, "fail_write=1", {}, 106, 14, {}, {}},
+        {"write-protected disk", 2, 0, {label43}, "read_only=1", {}, 106, 6, {}, {}},
+        {"bad signature", 2, 0, {label43}, "", {{511, std::string(1, '\0')}}, 107, -1, {}, {}},
+        {"unreadable MBR", 2, 0, {label43}, "fail_read_lba=0", {}, 103, -1, {}, {}},
+        {"unreadable first sector", 2, 0, {label43}, "fail_read_lba=2048", {}, 104, -1, {}, {}},
+        {"start beyond the end of the disk", 2, 0, {label43}, "", {{446 + 16 + 8, "\x40\x0D\x03"}}, 104, -1, {}, {}},
+        {"excluded types 01 04 05 0F", 1, 0,
+         {{0, 0x01, 2048, 1, FILL_LABEL_43}, {1, 0x04, 4096, 1, FILL_LABEL_43}, {2, 0x05, 6144, 1, FILL_LABEL_71},
+          {3, 0x0F, 8192, 1, FILL_LABEL_71}}, "", {}, 104, -1, {}, {}},
+        {"excluded type 07, hidden", 1, 0, {{0, 0x17, 2048, 1, FILL_LABEL_43}}, "", {}, 104, -1, {}, {}},
+        {"label at 71 in a FAT16 entry", 2, 0, {{0, 0x16, 2048, 1, FILL_LABEL_71}}, "", {}, 108, 6, {{0, 0x06}}, {}},
+        {"label at 43 in a FAT32 entry", 1, 1, {{0, 0x0B, 2048, 1, FILL_LABEL_43}}, "", {}, 108, 11, {{0, 0x1B}}, {}},
+        {"start at 4 GiB", 2, 0, {{1, 0x1E, k4GiB, kSmall, FILL_FAT16}}, "", {}, 108, 14, {{1, 0x0E}}, {}},
+        {"no first hard disk: reported as a corrupt table", 2, 0, {}, "image=none.img", {}, 107, -1, {}, {}},
+    };
+    for (const ToggleCase &c : cases) {
+        SCOPED_TRACE(c.pszWhy);
+        Build(c.nOsType == 1 ? "nt4" : "2000", c);
+        Check(c);
+    }
+}
+
+TEST_F(DiskTest, Int13Toggle) {
+    const Part hidden32{1, 0x1C, 2048, kFat32, FILL_FAT32}, hidden16{0, 0x16, 2048, kSmall, FILL_FAT16};
+    const std::string kReadLba = "DoInt13Ext 0x4200 0 2048 1", kReadChs = "DoInt13rw 0 2 0 32 33 1";
+    const std::vector<std::string> noExt = {kProbe[0], kProbe[1], kProbe[3]};
+    const ToggleCase cases[] = {
+        {"hidden FAT32 LBA, unhide", 0, 0, {hidden32}, "", {}, 108, 12, {{1, 0x0C}}, Plus(kProbe, {kReadLba, kWrite})},
+        {"library absent", 0, 0, {hidden32}, "[int13]\nabsent=1", {}, 102, -1, {}, {}},
+        {"no DoInt13Ext: not even function 8", 0, 0, {hidden32}, "[int13]\nmissing=DoInt13Ext", {}, 102, -1, {}, {}},
+        {"no DoInt13rw", 0, 0, {hidden32}, "[int13]\nmissing=DoInt13rw", {}, 102, -1, {}, {}},
+        {"function 8 fails", 0, 0, {hidden32}, "[int13]\nfail=8", {}, 105, -1, {}, {kProbe[0]}},
+        {"MBR unreadable", 0, 0, {hidden32}, "fail_read_lba=0", {}, 103, -1, {}, kProbe},
+        {"bad signature", 0, 0, {hidden32}, "", {{510, "\x54"}}, 107, -1, {}, kProbe},
+        {"no extensions: LBA entry not found", 0, 0, {hidden32}, "[int13]\nfail=4100", {}, 104, -1, {}, noExt},
+        {"0x4800 fails: the same", 0, 0, {hidden32}, "[int13]\nfail=4800", {}, 104, -1, {}, kProbe},
+        {"no extensions: CHS entry found", 0, 0, {{1, 0x1B, 2048, kFat32, FILL_FAT32}}, "[int13]\nfail=4100", {}, 108,
+         11, {{1, 0x0B}}, Plus(noExt, {kReadChs, kWrite})},
+        {"two service partitions: the first only", 0, 0, {hidden16, {2, 0x1E, 2048 + kSmall, kSmall, FILL_FAT16}}, "",
+         {}, 108, 6, {{0, 0x06}}, Plus(kProbe, {kReadChs, kWrite})},
+        {"already hidden: no write", 0, 1, {hidden32}, "", {}, 108, 12, {}, Plus(kProbe, {kReadLba})},
+        {"write fails", 0, 1, {{1, 0x0C, 2048, kFat32, FILL_FAT32}}, "fail_write=1", {}, 106, 12, {},
+         Plus(kProbe, {kReadLba, kWrite})},
+        {"excluded types are never read", 0, 0,
+         {{0, 0x01, 2048, 1, FILL_LABEL_43}, {1, 0x04, 4096, 1, FILL_LABEL_43}, {2, 0x05, 6144, 1, FILL_LABEL_71},
+          {3, 0x07, 8192, 1, FILL_LABEL_71}}, "", {}, 104, -1, {}, kProbe},
+        // Cylinder 1023, head 254, sector 63 is LBA 16450559 at 255 heads and
+        // 63 sectors; the entry's LBA field points at an unlabelled volume.
+        {"CHS 1023/254/63 read as stored", 0, 1, {{1, 0x0B, 2048, kSmall, FILL_OTHER_FAT16}}, "",
+         {{446 + 16 + 1, "\xFE\xFF\xFF"}, {16450559ull * 512 + 43, "ZAV_SERVICE"}}, 108, 11, {{1, 0x1B}},
+         Plus(kProbe, {"DoInt13rw 0 2 1023 254 63 1", kWrite})},
+        {"start at 4 GiB", 0, 0, {{1, 0x1E, k4GiB, kSmall, FILL_FAT16}}, "", {}, 108, 14, {{1, 0x0E}},
+         Plus(kProbe, {"DoInt13Ext 0x4200 0 8388608 1", kWrite})},
+    };
+    for (const ToggleCase &c : cases) {
+        SCOPED_TRACE(c.pszWhy);
+        Build("98", c);
+        std::ofstream(dir_ / "machine.ini", std::ios::app) << "\n[int13]\nlog=int13.log\n";  // sections merge
+        host::ReloadMachine();
+        Check(c);
+        std::vector<std::string> log;
+        std::ifstream in(dir_ / "int13.log");
+        for (std::string line; std::getline(in, line);) log.push_back(line);
+        EXPECT_EQ(log, c.log);
+    }
+}
+
+// End to end on the disk `zav-machine new` makes: unhide, the volume gets its
+// letter, hide again.
+TEST_F(DiskTest, ZavMachineServiceDisk) {
+    for (int nOsType : {2, 0}) {
+        SCOPED_TRACE(nOsType);
+        machine_ = std::make_unique<test::TestMachine>();
+        dir_ = machine_->Dir() / "M";
+        Sh(std::string(ZAV_BUILD_DIR) + "/zav-machine new " + Q(dir_) + " --os " + (nOsType ? "2000" : "98") +
+           " --service fat32-lba --hidden");
+        setenv("ZAV_MACHINE", dir_.c_str(), 1);
+        host::ReloadMachine();
+        parts_ = {{1, 0x1C, 2048, 131072 - 2048, FILL_FAT32}};
+        mbrBefore_ = Mbr(), dumpBefore_ = Dump();
+        char chLetter = '?';
+        EXPECT_EQ(FindServiceDrive(&chLetter), 111u);
+        int nType = 0;
+        EXPECT_EQ(SetServicePartitionHidden(nOsType, 0, &nType), 108u);
+        EXPECT_EQ(nType, 12);
+        ExpectMbrChanges({{1, 0x0C}}, nOsType == 2);
+        EXPECT_EQ(FindServiceDrive(&chLetter), 108u);
+        EXPECT_EQ(chLetter, 'D');
+        EXPECT_EQ(SetServicePartitionHidden(nOsType, 1, &nType), 108u);
+        ExpectMbrChanges({{1, 0x1C}}, nOsType == 2);
+    }
+}
+
+}  // namespace
