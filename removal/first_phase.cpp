@@ -1,5 +1,92 @@
+#include "removal/first_phase.h"
+
+#include <string.h>
+
+#include "app/globals.h"
+#include "partition/service_partition.h"
+#include "removal/registry_cleanup.h"
 #include "ui/update_dlg.h"
 
-// Placeholder until the first phase's work lands: behaves as a system
-// without version 1.0, so the driver installs the new version at once.
-void CUpdateDlg::OnOK() { EndDialog(IDS_OLD_VERSION_ABSENT); }
+namespace {
+
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+const char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char kRunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const char kRunOnceValue[] = "ZV_UPDATE";
+
+// Appends `pszText` to the command; FALSE when it would not fit.
+BOOL Append(char *pszCommand, const char *pszText) {
+    if (strlen(pszCommand) + strlen(pszText) >= MAX_PATH) return FALSE;
+    strcat(pszCommand, pszText);
+    return TRUE;
+}
+
+// The second phase's command line. The program path is quoted when it
+// holds a space: unquoted, Windows would try "C:\Program.exe" first, and
+// RunOnce runs with the system's rights. The text after the program name
+// is the same either way.
+BOOL BuildSecondPhaseCommand(int bPartitionFound, char *pszCommand) {
+    pszCommand[0] = '\0';
+    BOOL bQuote = _mbschr(reinterpret_cast<const unsigned char *>(g_szSelfPath), ' ') != nullptr;
+    BOOL bFits = (!bQuote || Append(pszCommand, "\"")) && Append(pszCommand, g_szSelfPath) &&
+                 (!bQuote || Append(pszCommand, "\"")) && Append(pszCommand, " hide ") &&
+                 Append(pszCommand, g_szInstaller);
+    if (bFits && !bPartitionFound) bFits = Append(pszCommand, " noservice");
+    if (bFits && g_nOsType == 1 && (g_nPartType == 11 || g_nPartType == 12)) bFits = Append(pszCommand, " typec");
+    return bFits;
+}
+
+}  // namespace
+
+UPD_RESULT ScheduleSecondPhase(int bPartitionFound) {
+    char szCommand[MAX_PATH];
+    if (!BuildSecondPhaseCommand(bPartitionFound, szCommand)) return IDS_RUNONCE_FAILED;
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, &hKey) != ERROR_SUCCESS)
+        return IDS_RUNONCE_FAILED;
+    LONG lResult = RegSetValueExA(hKey, kRunOnceValue, 0, REG_SZ, reinterpret_cast<const BYTE *>(szCommand),
+                                  static_cast<DWORD>(strlen(szCommand) + 1));
+    RegCloseKey(hKey);
+    return lResult == ERROR_SUCCESS ? UPD_OK : IDS_RUNONCE_FAILED;
+}
+
+UPD_RESULT RemoveOldRegistration(int nOsType, int bPartitionFound) {
+    BOOL bFound = FALSE;
+    CleanupStatus nStatus;
+    if (nOsType == 1 || nOsType == 2) {
+        nStatus = DeleteRegistryKeys(kServicesKey, g_apszServiceKeys);
+        if (nStatus == CLEANUP_FAILED) return IDS_REGISTRY_KEYS_NOT_DELETED;
+    } else {
+        nStatus = DeleteRegistryValues(kRunServicesKey, g_apszRunServicesValues);
+        if (nStatus == CLEANUP_FAILED) return IDS_REGISTRY_ACCESS_FAILED;
+    }
+    if (nStatus == CLEANUP_REMOVED) bFound = TRUE;
+
+    nStatus = DeleteRegistryValues(kRunKey, g_apszRunValues);
+    if (nStatus == CLEANUP_FAILED) return IDS_REGISTRY_ACCESS_FAILED;
+    if (nStatus == CLEANUP_REMOVED) bFound = TRUE;
+
+    nStatus = DeleteRegistryKeys(kUninstallKey, g_apszUninstallKeys);
+    if (nStatus == CLEANUP_FAILED) return IDS_REGISTRY_KEYS_NOT_DELETED;
+    if (nStatus == CLEANUP_REMOVED) bFound = TRUE;
+
+    if (!bPartitionFound && !bFound) return IDS_OLD_VERSION_ABSENT;
+    return ScheduleSecondPhase(bPartitionFound);
+}
+
+void CUpdateDlg::OnOK() {
+    g_bRestart = FALSE;
+    g_nPartType = 0;
+    UPD_RESULT nResult = SetServicePartitionHidden(g_nOsType, 0, &g_nPartType);
+    if (nResult == UPD_OK) {
+        g_bRestart = TRUE;
+    } else if (nResult != IDS_NO_SERVICE_PARTITION) {
+        EndDialog(static_cast<int>(nResult));
+        return;
+    }
+    nResult = RemoveOldRegistration(g_nOsType, g_bRestart);
+    if (nResult == UPD_OK) g_bRestart = TRUE;
+    EndDialog(static_cast<int>(nResult));
+}
