@@ -234,8 +234,8 @@ TEST_F(DiskTest, Int13Toggle) {
     }
 }
 
-// End to end on the disk `zav-machine new` makes: unhide, the volume gets its
-// letter, hide again.
+// End to end on the disk `zav-machine new` makes: unhide, a start gives the
+// volume its letter, hide again.
 TEST_F(DiskTest, ZavMachineServiceDisk) {
     for (int nOsType : {2, 0}) {
         SCOPED_TRACE(nOsType);
@@ -253,6 +253,9 @@ TEST_F(DiskTest, ZavMachineServiceDisk) {
         EXPECT_EQ(SetServicePartitionHidden(nOsType, 0, &nType), 108u);
         EXPECT_EQ(nType, 12);
         ExpectMbrChanges({{1, 0x0C}}, nOsType == 2);
+        EXPECT_EQ(FindServiceDrive(&chLetter), 111u) << "no letter before the machine starts again";
+        Sh(std::string(ZAV_BUILD_DIR) + "/zav-machine boot " + Q(dir_));
+        host::ReloadMachine();
         EXPECT_EQ(FindServiceDrive(&chLetter), 108u);
         EXPECT_EQ(chLetter, 'D');
         EXPECT_EQ(SetServicePartitionHidden(nOsType, 1, &nType), 108u);

@@ -37,6 +37,16 @@ void TestMachine::Create(const std::string &os, const std::string &extraMachineL
     host::ReloadMachine();
 }
 
+void TestMachine::CreateWithTool(const std::string &options) {
+    std::error_code ec;
+    for (const auto &entry : fs::directory_iterator(dir_, ec)) fs::remove_all(entry.path(), ec);
+    RunResult r = Run(std::string(ZAV_BUILD_DIR) + "/zav-machine new " + dir_.string() + " " + options + " 2>&1");
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::ofstream(dir_ / "machine.ini", std::ios::app) << "\n[machine]\nclock_scale=0\n";
+    setenv("ZAV_MACHINE", dir_.c_str(), 1);
+    host::ReloadMachine();
+}
+
 void TestMachine::WriteFile(const std::string &windowsPath, const std::string &content) {
     fs::path path = host::HostPathFor(windowsPath);
     fs::create_directories(path.parent_path());

@@ -22,6 +22,9 @@ public:
     // `extraMachineLines` go into machine.ini's [machine] section.
     void Create(const std::string &os, const std::string &extraMachineLines = "");
 
+    // (Re)creates the machine with `zav-machine new` and the given options.
+    void CreateWithTool(const std::string &options);
+
     std::filesystem::path Dir() const { return dir_; }
     std::filesystem::path DriveC() const { return dir_ / "drives" / "C"; }
     // Writes a file at a Windows path of drive C: ("C:\\UPDATE\\SETUP.EXE").

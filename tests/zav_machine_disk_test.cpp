@@ -72,7 +72,8 @@ TEST_F(ZavMachineDiskTest, ServicePartitionKinds) {
         ASSERT_EQ(files->size(), 2u);
         EXPECT_EQ((*files)[0].name + " " + (*files)[1].name, "SLX_REST.EXE VDG_INIT.EXE");
         EXPECT_TRUE(fs::exists(dir / "drives/C/UPDATE/kdo_32up.dll"));
-        // Through the machine: mounted as D: only while the entry is visible.
+        // Through the machine after a start: mounted as D: only while the entry is visible.
+        ASSERT_EQ(Tool("boot " + dir.string()).status, 0);
         setenv("ZAV_MACHINE", dir.c_str(), 1);
         host::ReloadMachine();
         char label[119] = "", fsName[16] = "";
@@ -96,6 +97,9 @@ TEST_F(ZavMachineDiskTest, ShowListsTableDrivesAndRegistry) {
         fs::path dir = root_ / std::to_string(&c - cases);
         ASSERT_EQ(Tool("new " + dir.string() + " " + c.options).status, 0);
         std::ofstream(dir / "registry.reg", std::ios::app) << "[HKEY_LOCAL_MACHINE\\ZAV]\n";
+        if (c.options[0]) {  // the drive a start with the entry visible leaves behind
+            std::ofstream(dir / "machine.ini", std::ios::app) << "\n[drive D]\nimage=disk.img\npartition=1\n";
+        }
         auto show = Tool("show " + dir.string());
         EXPECT_EQ(show.status, 0);
         for (const char *expected : c.shown) EXPECT_NE(show.out.find(expected), std::string::npos) << expected << show.out;

@@ -142,10 +142,8 @@ bool BuildDisk(const fs::path &dir, const DiskOptions &o, std::string *iniText, 
     if (!WriteTable(image, o, sectors, error)) return false;
     *iniText = "\n[disk0]\nimage=disk.img\nheads=255\nsectors=63\n";
     if (o.service == "none") return true;
-    if (!Format(image, o, sectors, error) || !AddRecoveryFolder(image, error)) return false;
-    // Windows gives the service volume the first free letter once its entry is visible.
-    *iniText += "\n[drive D]\nimage=disk.img\npartition=" + std::to_string(o.entry) + "\nkind=fixed\n";
-    return true;
+    // No drive section: `zav-machine boot` mounts the visible partitions, as Windows does at start.
+    return Format(image, o, sectors, error) && AddRecoveryFolder(image, error);
 }
 
 }  // namespace zm

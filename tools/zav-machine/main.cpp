@@ -13,8 +13,21 @@ const char kUsage[] =
     "usage: zav-machine new DIR [--os 95|98|me|nt4|2000] [--installer NAME]\n"
     "                           [--service none|fat16|fat16-lba|fat32|fat32-lba] [--hidden]\n"
     "                           [--service-entry 0-3] [--disk-mb N]\n"
+    "                           [--old-version] [--without PIECE]... [--build N]\n"
     "       zav-machine run DIR 'COMMAND LINE'\n"
-    "       zav-machine show DIR\n";
+    "       zav-machine show DIR\n"
+    "       zav-machine boot DIR\n"
+    "\n"
+    "--old-version installs version 1.0 (build 4000, or --build N); --without leaves out a piece:\n"
+    "  run            its Run values SalvSA and Kicon\n"
+    "  runservices    its RunServices values (95, 98, me)\n"
+    "  services       its service keys KDadminServer, kdAgentServer, kdntflt (nt4, 2000)\n"
+    "  uninstall      its Add/Remove Programs entry\n"
+    "  keldan         the maker's key tree Software\\Keldan\n"
+    "  program-files  its program folder, with its DOS files\n"
+    "  start-menu     its Start-menu folders\n"
+    "  installer      the installer stand-in C:\\UPDATE\\SETUP.EXE\n"
+    "boot: clears a restart request, mounts the visible FAT partitions, runs each RunOnce value once.\n";
 
 }  // namespace
 
@@ -46,6 +59,7 @@ int main(int argc, char **argv) {
     if (verb == "new") return zm::CmdNew(args);
     if (verb == "run") return zm::CmdRun(args);
     if (verb == "show") return zm::CmdShow(args);
+    if (verb == "boot") return zm::CmdBoot(args);
     if (verb == "--help" || verb == "-h" || verb == "help") {
         std::fputs(kUsage, stdout);
         return 0;

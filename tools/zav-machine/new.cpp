@@ -1,6 +1,7 @@
-// zav-machine new: a machine with a C: drive, an empty registry, a first
-// hard disk (disk.cpp) and the update program installed as
-// C:\UPDATE\UPDATE.EXE with its INT 13h access library beside it.
+// zav-machine new: a machine with a C: drive, the registry keys and folders
+// Windows has, a first hard disk (disk.cpp), the update program installed
+// as C:\UPDATE\UPDATE.EXE with its INT 13h access library beside it and,
+// when asked for, version 1.0 of the product (old_version.cpp).
 #include <unistd.h>
 
 #include <filesystem>
@@ -21,6 +22,7 @@ struct NewOptions {
     std::string os = "2000";
     std::string installer;
     DiskOptions disk;
+    OldVersionOptions old;
 };
 
 bool ParseNew(const Args &args, NewOptions *options, std::string *error) {
@@ -32,7 +34,8 @@ bool ParseNew(const Args &args, NewOptions *options, std::string *error) {
             if (!kSystems.count(options->os)) return *error = "unknown system '" + options->os + "'", false;
         } else if (a == "--installer" && hasValue) {
             options->installer = args[++i];
-        } else if (ParseDiskOption(args, &i, &options->disk, error)) {
+        } else if (ParseDiskOption(args, &i, &options->disk, error) ||
+                   ParseOldVersionOption(args, &i, &options->old, error)) {
             if (!error->empty()) return false;
         } else if (a.rfind("--", 0) == 0) {
             return *error = "unknown or incomplete option '" + a + "'", false;
@@ -43,7 +46,10 @@ bool ParseNew(const Args &args, NewOptions *options, std::string *error) {
         }
     }
     if (options->dir.empty()) return *error = "new needs a folder", false;
-    return CheckDiskOptions(options->disk, error);
+    if (options->installer.empty() && options->old.install && !options->old.without.count("installer")) {
+        options->installer = "SETUP.EXE";  // the update package's own installer
+    }
+    return CheckDiskOptions(options->disk, error) && CheckOldVersionOptions(options->old, error);
 }
 
 fs::path ProgramBeside(const char *name) {
@@ -51,11 +57,15 @@ fs::path ProgramBeside(const char *name) {
     return fs::read_symlink("/proc/self/exe", ec).parent_path() / name;
 }
 
-// An installer stand-in: a program that only reports that it ran.
-void WriteInstallerStandIn(const fs::path &path) {
-    std::ofstream(path) << "#!/bin/sh\necho \"installer $0 ran with: $*\"\n";
-    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                              fs::perms::others_read | fs::perms::others_exec);
+std::string OldVersionSummary(const OldVersionOptions &old) {
+    if (!old.install) return "";
+    std::string text = ", version 1.0 build " + old.build;
+    const char *separator = " without ";
+    for (const std::string &piece : old.without) {
+        text += separator + piece;
+        separator = ", ";
+    }
+    return text;
 }
 
 }  // namespace
@@ -85,12 +95,15 @@ int CmdNew(const Args &args) {
     fs::copy_file(library, update / "kdo_32up.dll", fs::copy_options::overwrite_existing, ec);
     if (ec) return Fail("cannot install the INT 13h access library: " + ec.message());
     if (!options.installer.empty()) WriteInstallerStandIn(update / options.installer);
+    if (!UseMachine(options.dir) || !InstallWindows(options.os, options.old, &error)) {
+        return Fail(error.empty() ? "cannot use the new machine " + options.dir : error);
+    }
     std::string service = options.disk.service == "none" ? "no service partition"
                                                          : options.disk.service + (options.disk.hidden ? " hidden" : "") +
                                                                " service partition in entry " +
                                                                std::to_string(options.disk.entry);
-    std::printf("machine %s: Windows %s, C:\\UPDATE\\UPDATE.EXE installed, %s\n", options.dir.c_str(),
-                options.os.c_str(), service.c_str());
+    std::printf("machine %s: Windows %s, C:\\UPDATE\\UPDATE.EXE installed, %s%s\n", options.dir.c_str(),
+                options.os.c_str(), service.c_str(), OldVersionSummary(options.old).c_str());
     return 0;
 }
 

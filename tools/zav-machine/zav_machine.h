@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ typedef std::vector<std::string> Args;
 int CmdNew(const Args &args);
 int CmdRun(const Args &args);
 int CmdShow(const Args &args);
+int CmdBoot(const Args &args);
 
 // Prints "zav-machine: <message>" to standard error and returns 2.
 int Fail(const std::string &message);
@@ -34,5 +36,25 @@ bool CheckDiskOptions(const DiskOptions &options, std::string *error);
 // Makes dir/disk.img; *iniText receives the machine.ini sections for it.
 bool BuildDisk(const std::filesystem::path &dir, const DiskOptions &options, std::string *iniText,
                std::string *error);
+
+// Version 1.0 of the product on a new machine (old_version.cpp).
+struct OldVersionOptions {
+    bool install = false;         // --old-version (or --build)
+    std::set<std::string> without;  // pieces left out
+    std::string build = "4000";   // Keldan\Info BuildNumber
+    bool buildGiven = false;
+};
+
+// Takes args[*i] (and its value) when it is an old-version option; *error
+// is set when it is one but malformed.
+bool ParseOldVersionOption(const Args &args, size_t *i, OldVersionOptions *options, std::string *error);
+bool CheckOldVersionOptions(const OldVersionOptions &options, std::string *error);
+// In the machine UseMachine() chose: the registry keys and folders Windows
+// itself has, then version 1.0's entries and files as the options ask
+// (its installer stand-in excepted).
+bool InstallWindows(const std::string &os, const OldVersionOptions &options, std::string *error);
+// A stand-in for an installer: appends "NAME ran with: ARGS" to the
+// machine's installer.log and exits 0.
+void WriteInstallerStandIn(const std::filesystem::path &path);
 
 }  // namespace zm
