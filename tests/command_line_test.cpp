@@ -6,6 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/globals.h"
+#include "platform/host/codepage.h"
 #include "tests/test_machine.h"
 
 namespace {
@@ -58,6 +59,19 @@ TEST_F(CommandLineTest, TokensKeywordsAndNames) {
             EXPECT_STREQ(g_szInstaller, c.installer);
         }
     }
+}
+
+TEST_F(CommandLineTest, DoubleByteTrailBytesAreNoBackslash) {
+    // In code page 932, 0x95 0x5C is one character; its trail byte is no path separator.
+    host::SetAnsiCodePageForTesting(932);
+    int mode, service, typec;
+    g_szInstaller[0] = '\0';
+    EXPECT_EQ(ParseCommandLine("hide \x95\x5c.exe", &mode, &service, &typec), 108u);
+    EXPECT_STREQ(g_szInstaller, "\x95\x5c.exe");
+    EXPECT_EQ(ParseCommandLine("hide \x95\x5c\\x.exe", &mode, &service, &typec), 110u);
+    host::SetAnsiCodePageForTesting(0);
+    // The same bytes in UTF-8 are a stray byte and a real backslash.
+    EXPECT_EQ(ParseCommandLine("hide \x95\x5c.exe", &mode, &service, &typec), 110u);
 }
 
 TEST_F(CommandLineTest, LongTokensAreRefusedNotCut) {
