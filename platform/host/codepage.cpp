@@ -78,40 +78,6 @@ size_t Utf8SequenceLength(std::string_view s, char32_t *cp) {
     return len;
 }
 
-std::u32string DecodeUtf8(std::string_view text) {
-    std::u32string out;
-    out.reserve(text.size());
-    while (!text.empty()) {
-        char32_t c = 0;
-        size_t len = Utf8SequenceLength(text, &c);
-        out += len ? c : U'?';
-        text.remove_prefix(len ? len : 1);
-    }
-    return out;
-}
-
-std::string EncodeUtf8(std::u32string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char32_t c : text) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 // Converts with iconv; an input unit of `unit` bytes that cannot be converted
 // becomes '?' (the same byte in UTF-8 and CP932). Without the converter only
@@ -157,6 +123,41 @@ std::string EncodeAnsi(std::u32string_view text) {
 
 }  // namespace
 
+std::u32string DecodeUtf8(std::string_view text, char32_t replacement) {
+    std::u32string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        char32_t c = 0;
+        size_t len = Utf8SequenceLength(text, &c);
+        out += len ? c : replacement;
+        text.remove_prefix(len ? len : 1);
+    }
+    return out;
+}
+
+std::string EncodeUtf8(std::u32string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t c : text) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 unsigned AnsiCodePage() {
     unsigned forced = g_codePageOverride.load();
     return forced ? forced : LocaleCodePage();
@@ -166,11 +167,11 @@ void SetAnsiCodePageForTesting(unsigned codePage) { g_codePageOverride.store(cod
 
 std::string Utf16ToAnsi(std::u16string_view text) { return EncodeAnsi(DecodeUtf16(text)); }
 
-std::string Utf8ToAnsi(std::string_view text) { return EncodeAnsi(DecodeUtf8(text)); }
+std::string Utf8ToAnsi(std::string_view text) { return EncodeAnsi(DecodeUtf8(text, U'?')); }
 
 std::string AnsiToUtf8(std::string_view text) {
     if (AnsiCodePage() == 932) return Iconv("UTF-8", "CP932", text, 1);
-    return EncodeUtf8(DecodeUtf8(text));
+    return EncodeUtf8(DecodeUtf8(text, U'?'));
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) { return EncodeUtf8(DecodeUtf16(text)); }

@@ -1,54 +1,23 @@
 #include "platform/host/frontends/layout.h"
 
+#include "platform/host/codepage.h"
+
 #include <algorithm>
 #include <cwchar>
 
 namespace host::ui {
 
+// wchar_t holds a whole code point on the host (32 bits).
+static_assert(sizeof(wchar_t) == sizeof(char32_t));
+
 std::wstring DecodeUtf8(std::string_view text) {
-    std::wstring out;
-    for (size_t i = 0; i < text.size();) {
-        auto b = static_cast<unsigned char>(text[i]);
-        int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-        char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-        bool ok = len > 0 && i + static_cast<size_t>(len) <= text.size();
-        for (int k = 1; ok && k < len; ++k) {
-            auto c = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-            ok = (c & 0xC0) == 0x80;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        if (!ok) {
-            out += L'\uFFFD';  // show broken bytes rather than drop them
-            ++i;
-            continue;
-        }
-        out += static_cast<wchar_t>(cp);
-        i += static_cast<size_t>(len);
-    }
-    return out;
+    // Broken bytes are shown rather than dropped.
+    std::u32string points = host::DecodeUtf8(text, U'\uFFFD');
+    return std::wstring(points.begin(), points.end());
 }
 
 std::string EncodeUtf8(std::wstring_view text) {
-    std::string out;
-    for (wchar_t wc : text) {
-        auto cp = static_cast<char32_t>(wc);
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
+    return host::EncodeUtf8(std::u32string(text.begin(), text.end()));
 }
 
 // East Asian wide ranges, for when the locale's wcwidth does not know them.
