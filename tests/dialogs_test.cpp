@@ -112,11 +112,41 @@ TEST_F(DialogsTest, SystemMenuAboutItemInEachLanguage) {
     }
 }
 
-// Reaches the welcome dialog's system-command handler directly.
+// Reaches the welcome dialog's handlers directly.
 class ProbeDlg : public CUpdateDlg {
 public:
     void SysCommand(UINT id) { OnSysCommand(id, 0); }
+    void Paint() { OnPaint(); }
 };
+
+INT_PTR CALLBACK IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+TEST_F(DialogsTest, MinimizedWelcomeDialogCentresItsIcon) {
+    struct PaintCase {
+        short widthDlu;  // 6 pixels per 4 dialog units
+        LONG x;
+    };
+    // (width - 32 + 1) / 2, truncated toward zero: 36 pixels give 2, 30 give 0.
+    const PaintCase cases[] = {{24, 2}, {20, 0}, {100, 59}};
+    for (const PaintCase &c : cases) {
+        SCOPED_TRACE(c.widthDlu);
+        host::DialogTemplate tpl;
+        tpl.style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+        tpl.cx = c.widthDlu;
+        tpl.cy = 40;
+        HWND hwnd = host::CreateDialogFromTemplate(tpl, 102, nullptr, IgnoreMessages, 0, false);
+        ProbeDlg dlg;
+        dlg.Attach(hwnd);
+        dlg.ShowWindow(SW_MINIMIZE);
+        dlg.Paint();
+        POINT at{};
+        HICON icon = nullptr;
+        ASSERT_TRUE(host::LastDrawIcon(hwnd, &at, &icon));
+        EXPECT_EQ(at.x, c.x);
+        EXPECT_NE(icon, nullptr);
+        dlg.DestroyWindow();
+    }
+}
 
 TEST_F(DialogsTest, EveryCommandFrom16To31OpensTheAboutBox) {
     for (UINT id : {0x0010u, 0x001Fu, 0x12340010u, 0x0020u, 0xF060u}) {
