@@ -160,6 +160,9 @@ TEST_P(RegistryCleanupTest, ReadStringNeedsATerminatorInside) {
     EXPECT_STREQ(buffer, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(BothRules, RegistryCleanupTest, ::testing::Values("2000", "98"));
+INSTANTIATE_TEST_SUITE_P(BothRules, RegistryCleanupTest, ::testing::Values("2000", "98"),
+                         [](const ::testing::TestParamInfo<const char *> &info) {
+                             return std::string("Windows") + info.param;
+                         });
 
 }  // namespace
