@@ -73,19 +73,27 @@ void DefaultSystemMenu(Dialog &d) {
 
 }  // namespace host::user
 
+namespace {
+
+// The class value `nIndex` of a window's class, or null with the error set.
+LONG *ClassSlot(HWND hWnd, int nIndex, bool *dialogClass) {
+    ClassData *cls = ClassOf(hWnd, dialogClass);
+    if (!cls) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    LONG *slot = nIndex == GCL_HCURSOR ? &cls->cursor : nIndex == GCL_HICON ? &cls->icon : nullptr;
+    if (!slot) SetLastError(kErrorInvalidIndex);
+    return slot;
+}
+
+}  // namespace
+
 DWORD WINAPI SetClassLongA(HWND hWnd, int nIndex, LONG dwNewLong) {
     std::lock_guard lock(S().mu);
     bool dialogClass = false;
-    ClassData *cls = ClassOf(hWnd, &dialogClass);
-    if (!cls) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    LONG *slot = nIndex == GCL_HCURSOR ? &cls->cursor : nIndex == GCL_HICON ? &cls->icon : nullptr;
-    if (!slot) {
-        SetLastError(kErrorInvalidIndex);
-        return 0;
-    }
+    LONG *slot = ClassSlot(hWnd, nIndex, &dialogClass);
+    if (!slot) return 0;
     LONG previous = *slot;
     *slot = dwNewLong;
     // Every dialog shares the class, so the frontend shows one cursor.
@@ -98,15 +106,8 @@ DWORD WINAPI SetClassLongA(HWND hWnd, int nIndex, LONG dwNewLong) {
 DWORD WINAPI GetClassLongA(HWND hWnd, int nIndex) {
     std::lock_guard lock(S().mu);
     bool dialogClass = false;
-    ClassData *cls = ClassOf(hWnd, &dialogClass);
-    if (!cls) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    if (nIndex == GCL_HCURSOR) return static_cast<DWORD>(cls->cursor);
-    if (nIndex == GCL_HICON) return static_cast<DWORD>(cls->icon);
-    SetLastError(kErrorInvalidIndex);
-    return 0;
+    LONG *slot = ClassSlot(hWnd, nIndex, &dialogClass);
+    return slot ? static_cast<DWORD>(*slot) : 0;
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {

@@ -276,25 +276,29 @@ INT_PTR DialogBoxFromTemplate(const DialogTemplate &tpl, int dialogId, HWND pare
 
 }  // namespace host
 
+namespace {
+
+// Loads a dialog template of the program; false with the error set.
+bool LoadTemplate(LPCSTR name, host::DialogTemplate *t) {
+    SetLastError(0);
+    if (host::LoadDialogTemplate(name, t)) return true;
+    if (GetLastError() == 0) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return false;
+}
+
+}  // namespace
+
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
                                LPARAM dwInitParam) {
     host::DialogTemplate t;
-    SetLastError(0);
-    if (!host::LoadDialogTemplate(lpTemplateName, &t)) {
-        if (GetLastError() == 0) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return -1;
-    }
+    if (!LoadTemplate(lpTemplateName, &t)) return -1;
     return DialogBoxCore(t, TemplateName(lpTemplateName), hWndParent, lpDialogFunc, dwInitParam);
 }
 
 HWND WINAPI CreateDialogParamA(HINSTANCE, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
                                LPARAM dwInitParam) {
     host::DialogTemplate t;
-    SetLastError(0);
-    if (!host::LoadDialogTemplate(lpTemplateName, &t)) {
-        if (GetLastError() == 0) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return nullptr;
-    }
+    if (!LoadTemplate(lpTemplateName, &t)) return nullptr;
     return CreateDialogCore(t, TemplateName(lpTemplateName), hWndParent, lpDialogFunc, dwInitParam, false);
 }
 
