@@ -11,8 +11,8 @@
 #include <fstream>
 #include <string>
 
-#include "platform/host/machine.h"
-#include "platform/host/registry_store.h"
+#include "platform/host/machine/machine.h"
+#include "platform/host/registry/store.h"
 #include "platform/win.h"
 
 namespace fs = std::filesystem;

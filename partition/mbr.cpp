@@ -19,15 +19,6 @@ uint16_t PartitionEntry::StartCylinder() const {
     return static_cast<uint16_t>(((abRaw[kStartSectorCylHigh] & 0xC0) << 2) | abRaw[kStartCylLow]);
 }
 
-uint32_t PartitionEntry::StartLba() const {
-    const uint8_t *p = abRaw + kStartLba;
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-bool MasterBootRecord::HasValidSignature() const { return abSignature[0] == 0x55 && abSignature[1] == 0xAA; }
-
-void MasterBootRecord::ClearDiskSignature() { std::memset(abDiskSignature, 0, sizeof abDiskSignature); }
-
 int IsServiceBootSector(const uint8_t *pSector) {
     if (std::memcmp(pSector + kFat16LabelOffset, kServiceLabel, kServiceLabelSize) == 0) return 1;
     if (std::memcmp(pSector + kFat32LabelOffset, kServiceLabel, kServiceLabelSize) == 0) return 1;

@@ -12,5 +12,5 @@
 #include "platform/host/win_kernel.h"
 #include "platform/host/win_registry.h"
 #include "platform/host/win_user.h"
-#include "platform/host/mbstring.h"
+#include "platform/host/text/mbstring.h"
 #endif

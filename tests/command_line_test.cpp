@@ -6,7 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/globals.h"
-#include "platform/host/codepage.h"
+#include "platform/host/text/codepage.h"
 #include "tests/test_machine.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "app/update_app.h"
 #include "platform/host/frontends/frontend.h"
-#include "platform/host/user_internal.h"
+#include "platform/host/user/internal.h"
 #include "tests/test_machine.h"
 #include "ui/success_dlg.h"
 #include "ui/update_dlg.h"

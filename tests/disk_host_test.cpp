@@ -7,8 +7,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/host/libraries.h"
-#include "platform/host/machine.h"
+#include "platform/host/kernel/libraries.h"
+#include "platform/host/machine/machine.h"
 #include "tests/test_machine.h"
 
 namespace fs = std::filesystem;
@@ -258,7 +258,7 @@ TEST_F(DiskHostTest, LibrarySearchOrder) {
         const char *os;
         const char *programFolder;  // what lies beside the program: "dll", "junk" or ""
         const char *systemFolder;   // what lies in the system folder
-        const char *int13;          // [int13] lines
+        const char *library;        // [library kdo_32up.dll] lines
         DWORD error;
     };
     const Case cases[] = {
@@ -272,7 +272,7 @@ TEST_F(DiskHostTest, LibrarySearchOrder) {
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.os) + " program:" + c.programFolder + " system:" + c.systemFolder);
         machine_.Create(c.os);
-        Ini(std::string("[int13]\n") + c.int13);
+        Ini(std::string("[library KDO_32UP.DLL]\n") + c.library);
         const std::string system = std::strcmp(c.os, "98") == 0 ? "C:\\WINDOWS\\SYSTEM" : "C:\\WINNT\\SYSTEM32";
         for (auto [folder, what] : {std::pair{std::string("C:\\UPDATE"), c.programFolder}, {system, c.systemFolder}}) {
             fs::path target = host::HostPathFor(folder + "\\KDO_32UP.DLL");  // found whatever its case
@@ -319,7 +319,7 @@ TEST_F(DiskHostTest, Int13AddressesSectorsByGeometry) {
     const uint64_t kLast = (1023ull * 255 + 254) * 63 + 62;  // cylinder 1023, head 254, sector 63
     fs::create_directories(machine_.DriveC() / "UPDATE");
     Image("disk.img", kLast + 1, {0, 2048, 16065, kLast, 1008});
-    Ini("[disk0]\nimage=disk.img\n[int13]\nmissing=DoInt13Ext");
+    Ini("[disk0]\nimage=disk.img\n[library kdo_32up.dll]\nmissing=DoInt13Ext");
     Int13 lib = LoadInt13();
     ASSERT_NE(lib.rw, nullptr);
     EXPECT_EQ(lib.ext, nullptr);  // taken away by the machine

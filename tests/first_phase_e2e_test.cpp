@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/host/registry_store.h"
+#include "platform/host/registry/store.h"
 #include "platform/win.h"
 #include "tests/test_machine.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/globals.h"
-#include "platform/host/machine.h"
-#include "platform/host/user_internal.h"
+#include "platform/host/machine/machine.h"
+#include "platform/host/user/internal.h"
 #include "removal/first_phase.h"
 #include "removal/registry_cleanup.h"
 #include "tests/test_machine.h"

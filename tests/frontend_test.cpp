@@ -10,7 +10,7 @@
 #include "platform/host/frontends/layout.h"
 #include "platform/host/frontends/text.h"
 #include "platform/host/frontends/transcript.h"
-#include "platform/host/user_internal.h"
+#include "platform/host/user/internal.h"
 #include "platform/win.h"
 
 namespace {

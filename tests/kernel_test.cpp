@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "app/restart.h"
-#include "platform/host/machine.h"
+#include "platform/host/machine/machine.h"
 #include "tests/test_machine.h"
 
 namespace {

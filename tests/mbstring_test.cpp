@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/host/codepage.h"
+#include "platform/host/text/codepage.h"
 #include "platform/win.h"
 
 namespace {

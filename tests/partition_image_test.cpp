@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "partition/service_partition.h"
-#include "platform/host/machine.h"
+#include "platform/host/machine/machine.h"
 #include "tests/test_machine.h"
 
 namespace {
@@ -195,9 +195,9 @@ TEST_F(DiskTest, Int13Toggle) {
     const std::vector<std::string> noExt = {kProbe[0], kProbe[1], kProbe[3]};
     const ToggleCase cases[] = {
         {"hidden FAT32 LBA, unhide", 0, 0, {hidden32}, "", {}, 108, 12, {{1, 0x0C}}, Plus(kProbe, {kReadLba, kWrite})},
-        {"library absent", 0, 0, {hidden32}, "[int13]\nabsent=1", {}, 102, -1, {}, {}},
-        {"no DoInt13Ext: not even function 8", 0, 0, {hidden32}, "[int13]\nmissing=DoInt13Ext", {}, 102, -1, {}, {}},
-        {"no DoInt13rw", 0, 0, {hidden32}, "[int13]\nmissing=DoInt13rw", {}, 102, -1, {}, {}},
+        {"library absent", 0, 0, {hidden32}, "[library kdo_32up.dll]\nabsent=1", {}, 102, -1, {}, {}},
+        {"no DoInt13Ext: not even function 8", 0, 0, {hidden32}, "[library kdo_32up.dll]\nmissing=DoInt13Ext", {}, 102, -1, {}, {}},
+        {"no DoInt13rw", 0, 0, {hidden32}, "[library kdo_32up.dll]\nmissing=DoInt13rw", {}, 102, -1, {}, {}},
         {"function 8 fails", 0, 0, {hidden32}, "[int13]\nfail=8", {}, 105, -1, {}, {kProbe[0]}},
         {"MBR unreadable", 0, 0, {hidden32}, "fail_read_lba=0", {}, 103, -1, {}, kProbe},
         {"bad signature", 0, 0, {hidden32}, "", {{510, "\x54"}}, 107, -1, {}, kProbe},

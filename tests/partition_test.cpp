@@ -9,7 +9,7 @@
 
 #include "partition/mbr.h"
 #include "partition/service_partition.h"
-#include "platform/host/machine.h"
+#include "platform/host/machine/machine.h"
 #include "tests/test_machine.h"
 
 namespace {

@@ -11,8 +11,9 @@
 #include <random>
 #include <sstream>
 
-#include "platform/host/machine.h"
-#include "platform/host/registry_store.h"
+#include "platform/host/machine/machine.h"
+#include "platform/host/registry/internal.h"
+#include "platform/host/registry/store.h"
 #include "platform/win.h"
 #include "tests/test_machine.h"
 
@@ -442,9 +443,19 @@ TEST_F(RegistryTest, StaleOrTornJournalIsNeverReplayed) {
     ASSERT_EQ(host::RegistryCompact(), 0);
     ASSERT_EQ(Set("Software\\App", "v", Sz("3")), 0);
     ASSERT_EQ(host::RegistryCompact(), 0);
-    // As if a crash came between a compaction and the journal's removal.
-    WriteText(log, oldJournal);
+    // As a crash between a compaction and the journal's removal leaves it:
+    // marked as folded into the file there, so it is not applied again...
+    std::string folded = oldJournal + "\n; folded into " + host::reg::ContentStamp(ReadText(RegFile())) + "\n\n";
+    WriteText(log, folded);
     EXPECT_EQ(Get("Software\\App", "v"), Sz("3"));
+    // ...whereas a journal of another registry.reg (the file was edited
+    // since) is refused, never silently dropped.
+    WriteText(log, oldJournal);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Get("Software\\App", "v"), "!1009");
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("registry.reg.log: it continues another registry.reg"),
+              std::string::npos);
+    WriteText(log, folded);
     // A record cut short by a killed writer does not count.
     ASSERT_EQ(Set("Software\\App", "w", Sz("1")), 0);
     std::ofstream(log, std::ios::app) << "[HKEY_LOCAL_MACHINE\\Software\\App]\n\"v\"=\"torn\"\n";

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/codepage.h"
-#include "platform/host/dialog_template.h"
-#include "platform/host/resources.h"
+#include "platform/host/text/codepage.h"
+#include "platform/host/text/dialog_template.h"
+#include "platform/host/text/resources.h"
 #include "platform/win.h"
 
 namespace {

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/host/codepage.h"
-#include "platform/host/dialog_template.h"
+#include "platform/host/text/codepage.h"
+#include "platform/host/text/dialog_template.h"
 #include "platform/win.h"
 #include "res/resource.h"
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/host/machine.h"
+#include "platform/host/machine/machine.h"
 
 namespace fs = std::filesystem;
 

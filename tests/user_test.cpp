@@ -9,8 +9,8 @@
 #include <future>
 #include <thread>
 
-#include "platform/host/codepage.h"
-#include "platform/host/user_internal.h"
+#include "platform/host/text/codepage.h"
+#include "platform/host/user/internal.h"
 #include "platform/win.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/host/machine.h"
+#include "platform/host/machine/machine.h"
 #include "platform/win.h"
 #include "tests/test_machine.h"
 

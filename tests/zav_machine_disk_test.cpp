@@ -6,8 +6,8 @@
 #include <fstream>
 #include <regex>
 
-#include "platform/host/fat_volume.h"
-#include "platform/host/machine.h"
+#include "platform/host/machine/fat_volume.h"
+#include "platform/host/machine/machine.h"
 #include "tests/test_machine.h"
 
 namespace fs = std::filesystem;

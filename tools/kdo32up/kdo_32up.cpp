@@ -14,15 +14,14 @@
 //   function 0x4800: u16 12 (size), u16 flags 2 (geometry valid), u32 total
 //                    sectors (low 32 bits), u16 512 bytes per sector, u16 0
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <string>
 
-#include "platform/host/disk_image.h"
+#include "platform/host/machine/disks.h"
+#include "platform/host/machine/ini_file.h"
 
 #define KDO_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -30,36 +29,15 @@ namespace {
 
 namespace disk = host::disk;
 
-std::string Trim(const std::string &s) {
-    size_t b = s.find_first_not_of(" \t\r");
-    if (b == std::string::npos) return "";
-    return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
-}
-
-std::string Lower(std::string s) {
-    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // What the library knows of the machine for one call.
 struct Machine {
     std::filesystem::path dir;
-    std::map<std::string, std::string> ini;  // "section.key", lower case
+    host::ini::File ini;
+    std::optional<host::DiskSetting> disk;
 
-    std::string Get(const char *section, const char *key) const {
-        auto it = ini.find(std::string(section) + "." + key);
-        return it == ini.end() ? "" : it->second;
-    }
-    std::filesystem::path File(const std::string &value) const {
-        std::filesystem::path p(value);
-        return p.is_absolute() ? p : dir / p;
-    }
-    unsigned Number(const char *key, unsigned fallback, unsigned max) const {
-        unsigned long v = std::strtoul(Get("disk0", key).c_str(), nullptr, 10);
-        return v >= 1 && v <= max ? static_cast<unsigned>(v) : fallback;
-    }
-    unsigned Heads() const { return Number("heads", 255, 255); }
-    unsigned SectorsPerTrack() const { return Number("sectors", 63, 63); }
+    std::string Get(const char *section, const char *key) const { return ini.Get(section, key).value_or(""); }
+    unsigned Heads() const { return disk ? disk->heads : 255; }
+    unsigned SectorsPerTrack() const { return disk ? disk->sectorsPerTrack : 63; }
 };
 
 Machine LoadMachine() {
@@ -67,24 +45,15 @@ Machine LoadMachine() {
     const char *env = std::getenv("ZAV_MACHINE");
     if (!env || !*env) return m;
     m.dir = std::filesystem::absolute(env);
-    std::ifstream in(m.dir / "machine.ini");
-    std::string line, section;
-    while (std::getline(in, line)) {
-        line = Trim(line);
-        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-        if (line.front() == '[' && line.back() == ']') {
-            section = Lower(Trim(line.substr(1, line.size() - 2)));
-        } else if (size_t eq = line.find('='); eq != std::string::npos) {
-            m.ini[section + "." + Lower(Trim(line.substr(0, eq)))] = Trim(line.substr(eq + 1));
-        }
-    }
+    m.ini = host::ini::File::Load(m.dir / "machine.ini").value_or(host::ini::File());
+    m.disk = host::FirstDiskOf(m.ini, m.dir);
     return m;
 }
 
 void Log(const Machine &m, const std::string &line) {
     std::string name = m.Get("int13", "log");
     if (name.empty() || m.dir.empty()) return;
-    std::ofstream(m.File(name), std::ios::app) << line << "\n";
+    std::ofstream(host::MachineFileIn(m.dir, name), std::ios::app) << line << "\n";
 }
 
 // [int13] fail= names functions the way they are written in register form:
@@ -95,15 +64,8 @@ bool Injected(const Machine &m, unsigned function) {
 
 // Opens the machine's disk image; false when there is no usable one.
 bool OpenDisk(const Machine &m, bool forWrite, disk::Image *image) {
-    std::string name = m.Get("disk0", "image");
-    if (name.empty() || m.dir.empty()) return false;
-    std::filesystem::path path = m.File(name);
-    if (!disk::ImageAllowed(path, disk::IsTrue(m.Get("disk0", "allow_device")))) return false;
-    disk::Faults faults;
-    faults.failReadLba = disk::ParseNumberList(m.Get("disk0", "fail_read_lba"), 0);
-    faults.failWrite = disk::IsTrue(m.Get("disk0", "fail_write"));
-    faults.readOnly = disk::IsTrue(m.Get("disk0", "read_only"));
-    return image->Open(path, forWrite && !faults.readOnly, faults) == 0;
+    if (!m.disk || !disk::ImageAllowed(m.disk->image, m.disk->allowDevice)) return false;
+    return image->Open(m.disk->image, forWrite && !m.disk->faults.readOnly, m.disk->faults) == 0;
 }
 
 void Put16(unsigned char *p, unsigned v) {

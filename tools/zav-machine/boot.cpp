@@ -8,8 +8,11 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/host/machine.h"
-#include "platform/host/machine_disks.h"
+#include "partition/mbr.h"
+#include "platform/host/machine/disks.h"
+#include "platform/host/machine/ini_file.h"
+#include "platform/host/machine/machine.h"
+#include "platform/host/text/ascii.h"
 #include "platform/win.h"
 #include "tools/zav-machine/command_line.h"
 #include "tools/zav-machine/zav_machine.h"
@@ -40,32 +43,20 @@ bool ClearRestart(std::string *error) {
 
 // --- Partitions -----------------------------------------------------------
 
-std::string Lower(std::string s) {
-    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string Trim(const std::string &s) {
-    size_t b = s.find_first_not_of(" \t\r");
-    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
-}
-
 struct TableEntry {
     int index;
     unsigned type;
 };
 
-bool IsVisibleFat(unsigned type) {
-    return type == 0x01 || type == 0x04 || type == 0x06 || type == 0x0B || type == 0x0C || type == 0x0E;
-}
-
 // Why a partition gets no letter, or nullptr when it gets one.
 const char *NotMounted(unsigned type) {
-    if (IsVisibleFat(type & ~0x10u) && (type & 0x10)) return "hidden";
-    if (!IsVisibleFat(type)) return "not FAT";
+    if (IsMountableFatType(static_cast<uint8_t>(type & ~kTypeHiddenBit)) && (type & kTypeHiddenBit)) return "hidden";
+    if (!IsMountableFatType(static_cast<uint8_t>(type))) return "not FAT";
     // Windows NT 4 has no FAT32 driver: which is why the update goes by diskette there.
-    bool fat32 = type == 0x0B || type == 0x0C;
-    if (fat32 && Lower(host::MachineSetting("machine", "os").value_or("")) == "nt4") return "FAT32 on Windows NT 4";
+    bool fat32 = type == kTypeFat32 || type == kTypeFat32Lba;
+    if (fat32 && host::EqualsIgnoringCase(host::MachineSetting("machine", "os").value_or(""), "nt4")) {
+        return "FAT32 on Windows NT 4";
+    }
     return nullptr;
 }
 
@@ -74,66 +65,23 @@ std::vector<TableEntry> ReadTable() {
     std::vector<TableEntry> entries;
     auto disk = host::FirstDisk();
     if (!disk) return entries;
-    unsigned char mbr[512] = {};
+    MasterBootRecord mbr;
     std::ifstream in(disk->image, std::ios::binary);
-    if (!in.read(reinterpret_cast<char *>(mbr), sizeof mbr) || mbr[510] != 0x55 || mbr[511] != 0xAA) return entries;
-    for (int i = 0; i < 4; ++i) {
-        unsigned type = mbr[446 + 16 * i + 4];
-        if (type != 0) entries.push_back({i, type});
+    if (!in.read(reinterpret_cast<char *>(&mbr), sizeof mbr) || !mbr.HasValidSignature()) return entries;
+    for (int i = 0; i < static_cast<int>(MasterBootRecord::kEntryCount); ++i) {
+        if (mbr.aEntries[i].Type() != 0) entries.push_back({i, mbr.aEntries[i].Type()});
     }
     return entries;
 }
 
-// One section of machine.ini, kept as written.
-struct Section {
-    std::string name;  // lower case, trimmed; "" before the first header
-    std::vector<std::string> lines;
-
-    bool HasKey(const std::string &key) const {
-        for (const std::string &line : lines) {
-            size_t eq = line.find('=');
-            if (eq != std::string::npos && Lower(Trim(line.substr(0, eq))) == key) return true;
-        }
-        return false;
-    }
-    // The letter of a "[drive X]" section, or 0.
-    char DriveLetter() const {
-        if (name.size() != 7 || name.compare(0, 6, "drive ") != 0) return 0;
-        char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[6])));
-        return letter >= 'A' && letter <= 'Z' ? letter : 0;
-    }
-    bool IsPartitionDrive() const { return DriveLetter() && HasKey("partition"); }
-};
-
-std::vector<Section> ReadIni(const fs::path &file) {
-    std::vector<Section> sections(1);
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        std::string t = Trim(line);
-        if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
-            sections.push_back({Lower(Trim(t.substr(1, t.size() - 2))), {}});
-        }
-        sections.back().lines.push_back(line);
-    }
-    return sections;
+// The letter of a "[drive X]" section, or 0.
+char DriveLetter(const host::ini::Section &s) {
+    if (s.name.size() != 7 || !host::EqualsIgnoringCase(s.name.substr(0, 6), "drive ")) return 0;
+    char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(s.name[6])));
+    return letter >= 'A' && letter <= 'Z' ? letter : 0;
 }
 
-// Replaces machine.ini by `text` at once: readers see the old file or the
-// new one, never half of it.
-bool ReplaceIni(const std::string &text, std::string *error) {
-    fs::path ini = host::MachineDir() / "machine.ini", fresh = host::MachineDir() / "machine.ini.new";
-    std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    std::error_code ec;
-    if (out) fs::rename(fresh, ini, ec);
-    if (!out || ec) {
-        fs::remove(fresh, ec);
-        return *error = "cannot rewrite machine.ini", false;
-    }
-    host::ReloadMachine();
-    return true;
-}
+bool IsPartitionDrive(const host::ini::Section &s) { return DriveLetter(s) && s.Has("partition"); }
 
 // What a start does with one partition table entry.
 struct Mount {
@@ -175,24 +123,28 @@ std::vector<Mount> PlanMounts(bool used[26]) {
 }
 
 // Rewrites machine.ini's partition drives: those of the last start go, one
-// per partition mounted now comes, after the machine's own drives.
+// per partition mounted now comes, after the machine's own drives. The file
+// is replaced at once: readers see the old one or the new one.
 bool MountPartitions(std::string *error) {
-    std::string text;
+    fs::path path = host::MachineDir() / "machine.ini";
+    auto ini = host::ini::File::Load(path);
+    if (!ini) return *error = "cannot read " + path.string(), false;
     bool used[26] = {true, true};  // A: and B: are the diskette drives' letters
-    for (const Section &s : ReadIni(host::MachineDir() / "machine.ini")) {
-        if (s.IsPartitionDrive()) continue;
-        if (char letter = s.DriveLetter()) used[letter - 'A'] = true;
-        for (const std::string &line : s.lines) text += line + "\n";
+    std::vector<host::ini::Section> &sections = ini->sections();
+    std::erase_if(sections, IsPartitionDrive);
+    for (const host::ini::Section &s : sections) {
+        if (char letter = DriveLetter(s)) used[letter - 'A'] = true;
     }
-    while (text.ends_with("\n\n")) text.pop_back();  // one blank line between sections, however often we boot
     std::string image = host::MachineSetting("disk0", "image").value_or("");
     std::vector<Mount> plan = PlanMounts(used);
     for (const Mount &m : plan) {
-        if (!m.letter) continue;
-        text += "\n[drive " + std::string(1, m.letter) + "]\nimage=" + image + "\npartition=" +
-                std::to_string(m.entry.index) + "\nkind=fixed\n";
+        if (m.letter) {
+            ini->Append("drive " + std::string(1, m.letter),
+                        {{"image", image}, {"partition", std::to_string(m.entry.index)}, {"kind", "fixed"}});
+        }
     }
-    if (!ReplaceIni(text, error)) return false;
+    if (std::string failed = host::ini::Save(*ini, path); !failed.empty()) return *error = failed, false;
+    host::ReloadMachine();
     for (const Mount &m : plan) ShowMount(m);
     return true;
 }
@@ -272,7 +224,7 @@ bool RunOnce(std::string *error) {
 
 int CmdBoot(const Args &args) {
     if (args.size() != 1) return Fail("boot needs a machine folder");
-    if (!UseMachine(args[0])) return Fail(args[0] + " is no machine (no machine.ini)");
+    if (std::string error = UseMachine(args[0]); !error.empty()) return Fail(error);
     std::string error;
     if (!ClearRestart(&error) || !MountPartitions(&error) || !RunOnce(&error)) return Fail(error);
     return 0;

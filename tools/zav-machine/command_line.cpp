@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/host/machine.h"
+#include "platform/host/machine/machine.h"
 
 namespace fs = std::filesystem;
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/host/fat_volume.h"
-#include "platform/host/tool_runner.h"
+#include "platform/host/machine/fat_volume.h"
+#include "platform/host/machine/tool_runner.h"
 #include "tools/zav-machine/zav_machine.h"
 
 namespace fs = std::filesystem;

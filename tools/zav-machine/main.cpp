@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/host/machine.h"
+#include "platform/host/machine/machine.h"
 #include "tools/zav-machine/zav_machine.h"
 
 namespace {
@@ -38,13 +38,13 @@ int Fail(const std::string &message) {
     return 2;
 }
 
-bool UseMachine(const std::string &dir) {
+std::string UseMachine(const std::string &dir) {
     std::error_code ec;
     auto absolute = std::filesystem::absolute(dir, ec);
-    if (ec || !std::filesystem::exists(absolute / "machine.ini")) return false;
+    if (ec || !std::filesystem::exists(absolute / "machine.ini")) return dir + " is no machine (no machine.ini)";
     setenv("ZAV_MACHINE", absolute.c_str(), 1);
     host::ReloadMachine();
-    return true;
+    return host::CheckMachine();
 }
 
 }  // namespace zm

@@ -95,8 +95,8 @@ int CmdNew(const Args &args) {
     fs::copy_file(library, update / "kdo_32up.dll", fs::copy_options::overwrite_existing, ec);
     if (ec) return Fail("cannot install the INT 13h access library: " + ec.message());
     if (!options.installer.empty()) WriteInstallerStandIn(update / options.installer);
-    if (!UseMachine(options.dir) || !InstallWindows(options.os, options.old, &error)) {
-        return Fail(error.empty() ? "cannot use the new machine " + options.dir : error);
+    if (error = UseMachine(options.dir); !error.empty() || !InstallWindows(options.os, options.old, &error)) {
+        return Fail(error);
     }
     std::string service = options.disk.service == "none" ? "no service partition"
                                                          : options.disk.service + (options.disk.hidden ? " hidden" : "") +

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <map>
 
-#include "platform/host/machine.h"
-#include "platform/host/registry_store.h"
+#include "platform/host/machine/machine.h"
+#include "platform/host/registry/store.h"
 #include "platform/win.h"
 #include "tools/zav-machine/zav_machine.h"
 

@@ -7,7 +7,7 @@ namespace zm {
 
 int CmdRun(const Args &args) {
     if (args.size() != 2) return Fail("run needs a machine folder and one command line");
-    if (!UseMachine(args[0])) return Fail(args[0] + " is no machine (no machine.ini)");
+    if (std::string error = UseMachine(args[0]); !error.empty()) return Fail(error);
     Command command;
     if (!ResolveCommand(args[1], &command)) return Fail("no program found in the machine for: " + args[1]);
     int status = RunCommand(command);

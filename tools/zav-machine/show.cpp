@@ -3,19 +3,16 @@
 // label, and the registry.
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 
-#include "platform/host/machine.h"
-#include "platform/host/machine_disks.h"
+#include "partition/mbr.h"
+#include "platform/host/machine/disks.h"
+#include "platform/host/machine/machine.h"
+#include "platform/host/registry/store.h"
 #include "platform/win.h"
 #include "tools/zav-machine/zav_machine.h"
 
 namespace zm {
 namespace {
-
-uint32_t Le32(const unsigned char *p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 void ShowDisk() {
     auto disk = host::FirstDisk();
@@ -24,21 +21,21 @@ void ShowDisk() {
         return;
     }
     std::ifstream in(disk->image, std::ios::binary);
-    unsigned char mbr[512] = {};
-    in.read(reinterpret_cast<char *>(mbr), sizeof mbr);
+    MasterBootRecord mbr = {};
+    in.read(reinterpret_cast<char *>(&mbr), sizeof mbr);
     in.seekg(0, std::ios::end);
     long long bytes = in ? static_cast<long long>(in.tellg()) : -1;
     std::printf("disk0: %s, %lld sectors, %u heads, %u sectors per track\n", disk->image.c_str(), bytes / 512,
                 disk->heads, disk->sectorsPerTrack);
-    if (bytes < 512 || mbr[510] != 0x55 || mbr[511] != 0xAA) {
+    if (bytes < kSectorSize || !mbr.HasValidSignature()) {
         std::printf("  no partition table\n");
         return;
     }
     std::printf("  entry  type  state    start LBA     sectors\n");
-    for (int i = 0; i < 4; ++i) {
-        const unsigned char *e = mbr + 446 + 16 * i;
-        const char *state = e[4] == 0 ? "empty" : (e[4] & 0x10) ? "hidden" : "visible";
-        std::printf("  %-5d  %02x    %-7s  %9u  %10u\n", i, e[4], state, Le32(e + 8), Le32(e + 12));
+    for (size_t i = 0; i < MasterBootRecord::kEntryCount; ++i) {
+        const PartitionEntry &e = mbr.aEntries[i];
+        const char *state = e.Type() == 0 ? "empty" : (e.Type() & kTypeHiddenBit) ? "hidden" : "visible";
+        std::printf("  %-5zu  %02x    %-7s  %9u  %10u\n", i, e.Type(), state, e.StartLba(), e.SectorCount());
     }
 }
 
@@ -72,14 +69,16 @@ void ShowDrives() {
 
 int CmdShow(const Args &args) {
     if (args.size() != 1) return Fail("show needs a machine folder");
-    if (!UseMachine(args[0])) return Fail(args[0] + " is no machine (no machine.ini)");
+    if (std::string error = UseMachine(args[0]); !error.empty()) return Fail(error);
     std::printf("machine %s: Windows %s\n", host::MachineDir().c_str(),
                 host::MachineSetting("machine", "os").value_or("2000").c_str());
     ShowDisk();
     ShowDrives();
     std::printf("registry:\n");
-    std::ifstream reg(host::MachineDir() / "registry.reg", std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(reg)), std::istreambuf_iterator<char>());
+    std::fflush(stdout);
+    // As the program sees it: registry.reg with any journal a crash left.
+    std::string text;
+    if (LONG rc = host::RegistryExport(&text)) return Fail("cannot read the registry, error " + std::to_string(rc));
     std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
 }

@@ -18,8 +18,9 @@ int CmdBoot(const Args &args);
 // Prints "zav-machine: <message>" to standard error and returns 2.
 int Fail(const std::string &message);
 
-// Points this process at the machine in `dir` (absolute ZAV_MACHINE).
-bool UseMachine(const std::string &dir);
+// Points this process at the machine in `dir` (absolute ZAV_MACHINE);
+// empty, or why the folder is no machine that can run.
+std::string UseMachine(const std::string &dir);
 
 // The first hard disk of a new machine (disk.cpp).
 struct DiskOptions {

@@ -1,6 +1,6 @@
 #include "platform/host/frontends/layout.h"
 
-#include "platform/host/codepage.h"
+#include "platform/host/text/codepage.h"
 
 #include <algorithm>
 #include <cwchar>

@@ -1,0 +1,151 @@
+#include "platform/host/kernel/faults.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+#include "platform/host/machine/disks.h"
+#include "platform/host/machine/machine.h"
+#include "platform/host/text/ascii.h"
+
+namespace host::fault {
+namespace {
+
+struct Rule {
+    unsigned from;
+    bool onward;  // every call from `from` on, not only that one
+    DWORD error;
+};
+
+struct State {
+    std::mutex mutex;
+    std::map<std::string, std::vector<Rule>> rules;
+    std::map<std::string, unsigned> counts;
+    bool recording = false;
+    std::vector<std::string> calls;
+    FILE *log = nullptr;
+};
+
+State &TheState() {
+    static State *state = new State;  // used until the very end of the process
+    return *state;
+}
+
+std::atomic<bool> g_active{false};
+thread_local int t_depth = 0;
+
+void AddRule(const std::string &api, Rule rule) {
+    State &s = TheState();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.rules[api].push_back(rule);
+    s.recording = true;
+    g_active = true;
+}
+
+DWORD Count(const char *api) {
+    State &s = TheState();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    unsigned n = ++s.counts[api];
+    if (s.recording) s.calls.emplace_back(api);
+    if (s.log) std::fprintf(s.log, "%s\n", api);
+    auto it = s.rules.find(api);
+    if (it == s.rules.end()) return 0;
+    for (const Rule &r : it->second) {
+        if (n == r.from || (r.onward && n > r.from)) return r.error;
+    }
+    return 0;
+}
+
+// "3:32" or "3+:32"; false when it is neither.
+bool ParseRule(const std::string &text, Rule *rule) {
+    size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    std::string when = Trim(text.substr(0, colon)), error = Trim(text.substr(colon + 1));
+    rule->onward = !when.empty() && when.back() == '+';
+    if (rule->onward) when.pop_back();
+    char *end = nullptr;
+    unsigned long n = std::strtoul(when.c_str(), &end, 10);
+    if (when.empty() || *end || n == 0) return false;
+    unsigned long e = std::strtoul(error.c_str(), &end, 0);
+    if (error.empty() || *end || e == 0) return false;
+    rule->from = static_cast<unsigned>(n);
+    rule->error = static_cast<DWORD>(e);
+    return true;
+}
+
+}  // namespace
+
+void FailAt(const std::string &api, unsigned n, DWORD error) { AddRule(api, {n, false, error}); }
+void FailFrom(const std::string &api, unsigned n, DWORD error) { AddRule(api, {n, true, error}); }
+
+void Clear() {
+    State &s = TheState();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.rules.clear();
+    s.counts.clear();
+    s.calls.clear();
+    s.recording = false;
+    g_active = s.log != nullptr;
+}
+
+void Record() {
+    State &s = TheState();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.recording = true;
+    g_active = true;
+}
+
+std::vector<std::string> Calls() {
+    State &s = TheState();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.calls;
+}
+
+std::string LoadMachineRules() {
+    auto ini = ini::File::Load(MachineDir() / "machine.ini");
+    if (!ini) return {};
+    for (const ini::Section &section : ini->sections()) {
+        if (!EqualsIgnoringCase(section.name, "faults")) continue;
+        for (const std::string &line : section.lines) {
+            std::string t = Trim(line);
+            if (t.empty() || t[0] == ';' || t[0] == '#' || t[0] == '[') continue;
+            size_t eq = t.find('=');
+            std::string key = Trim(t.substr(0, eq == std::string::npos ? 0 : eq));
+            std::string value = eq == std::string::npos ? "" : Trim(t.substr(eq + 1));
+            std::string bad = (MachineDir() / "machine.ini").string() + ": [faults] " + t +
+                              " is no fault rule (API=N:ERROR or API=N+:ERROR, comma-separated)";
+            if (key.empty()) return bad;
+            if (EqualsIgnoringCase(key, "log")) {
+                State &s = TheState();
+                std::lock_guard<std::mutex> lock(s.mutex);
+                s.log = std::fopen(MachineFile(value).c_str(), "a");
+                if (s.log) std::setvbuf(s.log, nullptr, _IOLBF, 0);
+                g_active = true;
+                continue;
+            }
+            for (size_t start = 0; start <= value.size();) {
+                size_t comma = value.find(',', start);
+                Rule rule;
+                if (!ParseRule(value.substr(start, comma == std::string::npos ? std::string::npos : comma - start), &rule))
+                    return bad;
+                AddRule(key, rule);
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+        }
+    }
+    return {};
+}
+
+ApiScope::ApiScope(const char *api) {
+    if (t_depth++ == 0 && g_active.load(std::memory_order_relaxed)) fault_ = Count(api);
+}
+
+ApiScope::~ApiScope() { --t_depth; }
+
+ProgramScope::ProgramScope() : saved_(t_depth) { t_depth = 0; }
+ProgramScope::~ProgramScope() { t_depth = saved_; }
+
+}  // namespace host::fault
