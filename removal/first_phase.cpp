@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "app/globals.h"
+#include "partition/mbr.h"
 #include "partition/service_partition.h"
 #include "removal/registry_cleanup.h"
 #include "ui/update_dlg.h"
@@ -34,7 +35,9 @@ BOOL BuildSecondPhaseCommand(int bPartitionFound, char *pszCommand) {
                  (!bQuote || Append(pszCommand, "\"")) && Append(pszCommand, " hide ") &&
                  Append(pszCommand, g_szInstaller);
     if (bFits && !bPartitionFound) bFits = Append(pszCommand, " noservice");
-    if (bFits && g_nOsType == 1 && (g_nPartType == 11 || g_nPartType == 12)) bFits = Append(pszCommand, " typec");
+    // NT 4 cannot reach a FAT32 partition: the second phase goes by diskette.
+    BOOL bFat32 = g_nPartType == kTypeFat32 || g_nPartType == kTypeFat32Lba;
+    if (bFits && g_nOsType == OS_CLASS_NT4 && bFat32) bFits = Append(pszCommand, " typec");
     return bFits;
 }
 
@@ -55,7 +58,7 @@ UPD_RESULT ScheduleSecondPhase(int bPartitionFound) {
 UPD_RESULT RemoveOldRegistration(int nOsType, int bPartitionFound) {
     BOOL bFound = FALSE;
     CleanupStatus nStatus;
-    if (nOsType == 1 || nOsType == 2) {
+    if (IsNtClass(nOsType)) {
         nStatus = DeleteRegistryKeys(kServicesKey, g_apszServiceKeys);
         if (nStatus == CLEANUP_FAILED) return IDS_REGISTRY_KEYS_NOT_DELETED;
     } else {

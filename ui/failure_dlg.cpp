@@ -1,6 +1,7 @@
 #include "ui/failure_dlg.h"
 
 #include "app/update_app.h"
+#include "ui/messages.h"
 
 CFailureDlg::CFailureDlg(CWnd *pParent) : CDialog(IDD_FAILURE, pParent) {}
 
@@ -22,9 +23,8 @@ BOOL CFailureDlg::OnInitDialog() {
 
 void CUpdateApp::ShowFailure(UPD_RESULT nCode, int bShowRestartNote) {
     CFailureDlg dlg;
-    char szMessage[1000];
-    szMessage[0] = '\0';
-    LoadStringA(nullptr, nCode, szMessage, 999);
+    char szMessage[kMessageBufferSize];
+    LoadMessage(nCode, szMessage);
     dlg.m_bShowRestartNote = bShowRestartNote;
     dlg.m_pszMessage = szMessage;
     dlg.DoModal();

@@ -1,5 +1,7 @@
 #include "ui/success_dlg.h"
 
+#include "ui/messages.h"
+
 CSuccessDlg::CSuccessDlg(CWnd *pParent) : CDialog(IDD_SUCCESS, pParent) {}
 
 BEGIN_MESSAGE_MAP(CSuccessDlg, CDialog)
@@ -15,9 +17,8 @@ BOOL CSuccessDlg::OnInitDialog() {
     if (m_nNoteMode == NOTE_NONE) {
         m_wndNote.ShowWindow(SW_HIDE);
     } else if (m_nNoteMode == NOTE_DISKETTE) {
-        char szNote[1000];
-        szNote[0] = '\0';
-        LoadStringA(nullptr, IDS_RESTART_FROM_FLOPPY, szNote, 999);
+        char szNote[kMessageBufferSize];
+        LoadMessage(IDS_RESTART_FROM_FLOPPY, szNote);
         m_wndNote.SetWindowText(szNote);
     }
     return TRUE;
