@@ -86,6 +86,11 @@ TEST_F(DriverTest, BadStartsShowTheirMessageAndChangeNothing) {
          "Internal error: required parameter not present.  Install the update program again."},
         {"--installer SETUP.EXE", "C:\\UPDATE\\UPDATE.EXE SETUP.EXE",
          "Internal error: required parameter not present.  Install the update program again."},
+        // Mended: a folder beside the program is no installation program.
+        {"--installer SETUP.EXE", "C:\\UPDATE\\UPDATE.EXE unhide ..",
+         "The update program cannot find the specified installation program."},
+        {"--installer SETUP.EXE", "C:\\UPDATE\\UPDATE.EXE unhide .",
+         "The update program cannot find the specified installation program."},
     };
     for (const BadStart &c : cases) {
         SCOPED_TRACE(c.line);
@@ -97,6 +102,27 @@ TEST_F(DriverTest, BadStartsShowTheirMessageAndChangeNothing) {
         EXPECT_EQ(r.out.find("=== dialog 102"), std::string::npos);
         EXPECT_EQ(test::Run("cat " + (dir_ / "registry.reg").string()).out, registryBefore);
         EXPECT_FALSE(RestartRecorded());
+    }
+}
+
+// Mended: an os= that names no system is refused before anything runs,
+// with a line that names the file and the key; it used to run as 2000.
+TEST_F(DriverTest, MachineWithAnUnknownSystemIsRefused) {
+    for (const char *os : {"banana", ""}) {
+        SCOPED_TRACE(os);
+        fs::remove_all(dir_);
+        NewMachine("--os 98 --service fat32 --hidden");
+        std::ofstream(dir_ / "machine.ini", std::ios::app) << "\n[machine]\nos=" << os << "\n";
+        std::string mbrBefore = test::Run("head -c 512 " + (dir_ / "disk.img").string() + " | od -An -tx1").out;
+        auto r = RunUpdate("C:\\UPDATE\\UPDATE.EXE unhide SETUP.EXE", "C", "102=ok");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.out.find((dir_ / "machine.ini").string() + ": [machine] os=" + os + " is no system"),
+                  std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("=== dialog"), std::string::npos) << r.out;
+        EXPECT_EQ(test::Run("head -c 512 " + (dir_ / "disk.img").string() + " | od -An -tx1").out, mbrBefore);
+        auto direct = test::Run("env ZAV_MACHINE=" + dir_.string() + " " + kBuild + "/update unhide SETUP.EXE 2>&1");
+        EXPECT_EQ(direct.status, 2);
+        EXPECT_NE(direct.out.find("os=" + std::string(os) + " is no system"), std::string::npos) << direct.out;
     }
 }
 

@@ -75,6 +75,7 @@ size_t Count(const std::string &text, const std::string &what) {
 }
 
 struct Case {
+    const char *name;  // the test's name
     const char *why;
     const char *options;  // zav-machine new
     const char *answers;  // ZAV_ANSWERS
@@ -88,22 +89,24 @@ struct Case {
 const std::string kSecond = "C:\\UPDATE\\UPDATE.EXE hide SETUP.EXE";
 
 const Case kCases[] = {
-    {"Windows 98, hidden FAT32 partition", "--os 98 --service fat32 --hidden --old-version", "", kSecond,
+    {"Win98HiddenFat32", "Windows 98, hidden FAT32 partition", "--os 98 --service fat32 --hidden --old-version", "", kSecond,
      Plus(kGoneEverywhere, kGone9x), true, "b", "mounted D: = partition 1 (type 0b, label ZAV_SERVICE)"},
-    {"Windows NT 4, hidden FAT32 partition: by diskette", "--os nt4 --service fat32 --hidden --old-version", "",
+    {"Nt4HiddenFat32ByDiskette", "Windows NT 4, hidden FAT32 partition: by diskette", "--os nt4 --service fat32 --hidden --old-version", "",
      kSecond + " typec", Plus(kGoneEverywhere, kGoneNt), true, "b",
      "partition 1 (type 0b) not mounted: FAT32 on Windows NT 4"},
-    {"Windows NT 4, hidden FAT16 partition", "--os nt4 --service fat16 --hidden --old-version", "", kSecond,
+    {"Nt4HiddenFat16", "Windows NT 4, hidden FAT16 partition", "--os nt4 --service fat16 --hidden --old-version", "", kSecond,
      Plus(kGoneEverywhere, kGoneNt), true, "6", "mounted D: = partition 1 (type 06, label ZAV_SERVICE)"},
-    {"Windows 2000, hidden FAT32 partition", "--os 2000 --service fat32 --hidden --old-version", "", kSecond,
+    {"Win2000HiddenFat32", "Windows 2000, hidden FAT32 partition", "--os 2000 --service fat32 --hidden --old-version", "", kSecond,
      Plus(kGoneEverywhere, kGoneNt), true, "b", "mounted D: = partition 1 (type 0b, label ZAV_SERVICE)"},
-    {"Windows 2000 without a service partition", "--os 2000 --old-version", "", kSecond + " noservice",
+    {"Win2000WithoutPartition", "Windows 2000 without a service partition", "--os 2000 --old-version", "", kSecond + " noservice",
      Plus(kGoneEverywhere, kGoneNt), true, nullptr, nullptr},
-    {"neither a partition nor version 1.0: straight to the second phase's work", "--os 2000 --installer SETUP.EXE", "",
+    {"NothingInstalledInstallsAtOnce", "neither a partition nor version 1.0: straight to the second phase's work", "--os 2000 --installer SETUP.EXE", "",
      "", {}, false, nullptr, nullptr},
-    {"Cancel changes nothing", "--os 2000 --service fat32 --hidden --old-version", "102=cancel", "", {}, false, "1b",
+    {"CancelChangesNothing", "Cancel changes nothing", "--os 2000 --service fat32 --hidden --old-version", "102=cancel", "", {}, false, "1b",
      "partition 1 (type 1b) not mounted: hidden"},
 };
+
+void PrintTo(const Case &c, std::ostream *os) { *os << c.why; }
 
 class FirstPhaseE2eTest : public ::testing::TestWithParam<Case> {
 protected:
@@ -183,6 +186,6 @@ TEST_P(FirstPhaseE2eTest, RemovesSchedulesRestartsAndBoots) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, FirstPhaseE2eTest, ::testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<Case> &info) { return "Case" + std::to_string(info.index); });
+                         [](const testing::TestParamInfo<Case> &info) { return std::string(info.param.name); });
 
 }  // namespace

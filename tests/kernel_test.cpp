@@ -123,4 +123,16 @@ TEST_F(KernelTest, RestartIsRecordedWithItsFlags) {
     }
 }
 
+// Mended: a request that cannot be written whole is refused with the error,
+// never left as an empty file that a start would take for a request.
+TEST_F(KernelTest, RestartThatCannotBeRecordedIsRefused) {
+    machine_.Create("98");
+    std::filesystem::create_directory(machine_.Dir() / "restart.tmp");  // where the request is written first
+    SetLastError(0);
+    EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(std::filesystem::exists(machine_.Dir() / "restart"));
+    EXPECT_NE(RestartSystem(0), 108u);
+}
+
 }  // namespace

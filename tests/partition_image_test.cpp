@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "partition/service_partition.h"
+#include "platform/host/kernel/faults.h"
 #include "platform/host/machine/machine.h"
 #include "tests/test_machine.h"
 
@@ -145,7 +146,9 @@ protected:
         mbrBefore_ = Mbr(), dumpBefore_ = Dump();
         if (c.types.empty()) Sh("cp --sparse=always " + Q(Img()) + " " + Q(dir_ / "before.img"));
         int nOut = -1;
+        ASSERT_EQ(host::fault::LoadMachineRules(), "");
         EXPECT_EQ(SetServicePartitionHidden(c.nOsType, c.bHide, &nOut), c.nResult);
+        host::fault::Clear();
         EXPECT_EQ(nOut, c.nOutType);
         if (c.types.empty()) {
             EXPECT_EQ(test::Run("cmp -s " + Q(Img()) + " " + Q(dir_ / "before.img")).status, 0);
@@ -168,6 +171,10 @@ TEST_F(DiskTest, RawDriveToggle) {
          {visible16, {2, 0x0E, 2048 + kSmall, kSmall, FILL_FAT16}}, "", {}, 108, 14, {{0, 0x16}, {2, 0x1E}}, {}},
         // Mended: the first write failed, so the later partition in state must not report success.
         {"failed write, then one already in state", 2, 1, {visible16, hidden16Lba}, "fail_write=1", {}, 106, 14, {}, {}},
+        // Mended: a drive that cannot be positioned back to 0 ends the walk;
+        // the second partition's write must not turn the failure into success.
+        {"failed seek before the write", 2, 1, {visible16, {2, 0x0E, 2048 + kSmall, kSmall, FILL_FAT16}},
+         "[faults]\nSetFilePointer=2:131", {}, 106, 6, {}, {}},
         {"write-protected disk", 2, 0, {label43}, "read_only=1", {}, 106, 6, {}, {}},
         {"bad signature", 2, 0, {label43}, "", {{511, std::string(1, '\0')}}, 107, -1, {}, {}},
         {"unreadable MBR", 2, 0, {label43}, "fail_read_lba=0", {}, 103, -1, {}, {}},

@@ -372,6 +372,32 @@ TEST_F(RegistryTest, WithoutMachineEveryCallFails) {
 
 // --- Several processes ------------------------------------------------------
 
+// Mended: what is on disk is the whole registry once a process is done with
+// it, so an edit of registry.reg between runs loses nothing; only a crash
+// leaves a journal, which the next process, and `zav-machine show`, take up.
+TEST_F(RegistryTest, AProcessFoldsItsJournalInBeforeItEnds) {
+    machine_.CreateWithTool("--os 2000 --old-version");
+    MakeLarge();
+    fs::path log = machine_.Dir() / "registry.reg.log";
+    auto run = test::Run("env ZAV_FRONTEND=noninteractive " + std::string(ZAV_BUILD_DIR) + "/zav-machine run " +
+                         machine_.Dir().string() + " 'C:\\UPDATE\\UPDATE.EXE unhide SETUP.EXE' 2>&1");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_FALSE(fs::exists(log)) << "the program journalled its removals and folded them in";
+    EXPECT_EQ(ReadText(RegFile()).find("\"SalvSA\""), std::string::npos);
+    EXPECT_NE(ReadText(RegFile()).find("\"ZV_UPDATE\""), std::string::npos);
+
+    if (pid_t pid = fork(); pid == 0) _exit(Set("Software\\App", "crashed", Sz("1")));  // killed after its change
+    int status = -1;
+    wait(&status);
+    ASSERT_EQ(status, 0);
+    ASSERT_TRUE(fs::exists(log));
+    auto show = test::Run(std::string(ZAV_BUILD_DIR) + "/zav-machine show " + machine_.Dir().string() + " 2>&1");
+    EXPECT_NE(show.out.find("\"crashed\"=\"1\""), std::string::npos) << "show sees the program's registry";
+    EXPECT_EQ(host::RegistryFinish(), 0);
+    EXPECT_FALSE(fs::exists(log));
+    EXPECT_NE(ReadText(RegFile()).find("\"crashed\"=\"1\""), std::string::npos);
+}
+
 // Another process that keeps its cached registry between questions, as an
 // installer running beside the update would. Answers lose the string's NUL.
 class Reader {

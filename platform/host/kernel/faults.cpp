@@ -39,7 +39,7 @@ thread_local int t_depth = 0;
 void AddRule(const std::string &api, Rule rule) {
     State &s = TheState();
     std::lock_guard<std::mutex> lock(s.mutex);
-    s.rules[api].push_back(rule);
+    s.rules[AsciiLower(api)].push_back(rule);
     s.recording = true;
     g_active = true;
 }
@@ -47,10 +47,11 @@ void AddRule(const std::string &api, Rule rule) {
 DWORD Count(const char *api) {
     State &s = TheState();
     std::lock_guard<std::mutex> lock(s.mutex);
-    unsigned n = ++s.counts[api];
+    std::string name = AsciiLower(api);  // machine.ini names calls in any case
+    unsigned n = ++s.counts[name];
     if (s.recording) s.calls.emplace_back(api);
     if (s.log) std::fprintf(s.log, "%s\n", api);
-    auto it = s.rules.find(api);
+    auto it = s.rules.find(name);
     if (it == s.rules.end()) return 0;
     for (const Rule &r : it->second) {
         if (n == r.from || (r.onward && n > r.from)) return r.error;
