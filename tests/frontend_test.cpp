@@ -17,37 +17,25 @@ namespace {
 
 using host::ui::ActionKind;
 
-TEST(FrontendChoiceTest, FallsBackLikeAPackageConfigurator) {
-    struct Case {
-        const char *requested;
-        bool in, out, term;
-        const char *chosen;
-        const char *warning;  // nullptr: none
-    };
+TEST(FrontendChoiceTest, FallsBackToWhatTheTerminalCanShow) {
+    struct Case { const char *requested; bool in, out, term; const char *chosen, *warning; };  // warning: the first
     const Case cases[] = {
-        {"", true, true, true, "dialog", nullptr},
-        {"", false, false, true, "noninteractive", nullptr},  // a pipeline gets no questions
-        {"", true, true, false, "text", "zav-update: frontend dialog unavailable (unknown terminal type); using text"},
-        {"dialog", false, true, true, "noninteractive",
-         "zav-update: frontend dialog unavailable (no terminal); using text"},
-        {"dialog", true, false, true, "text", "zav-update: frontend dialog unavailable (no terminal); using text"},
-        {"text", true, false, false, "text", nullptr},
-        {"text", false, true, true, "noninteractive",
-         "zav-update: frontend text unavailable (no terminal); using noninteractive"},
-        {"noninteractive", true, true, true, "noninteractive", nullptr},
-        {"gtk", false, false, false, "noninteractive",
-         "zav-update: unknown frontend 'gtk' in ZAV_FRONTEND; using noninteractive"},
+        {"", true, true, true, "dialog", ""},
+        {"", false, false, true, "noninteractive", ""},  // a pipeline gets no questions
+        {"", true, true, false, "text", "frontend dialog unavailable (unknown terminal type); using text"},
+        {"dialog", false, true, true, "noninteractive", "frontend dialog unavailable (no terminal); using text"},
+        {"dialog", true, false, true, "text", "frontend dialog unavailable (no terminal); using text"},
+        {"text", true, false, false, "text", ""},
+        {"text", false, true, true, "noninteractive", "frontend text unavailable (no terminal); using noninteractive"},
+        {"noninteractive", true, true, true, "noninteractive", ""},
+        {"odd", false, false, false, "noninteractive", "unknown frontend 'odd' in ZAV_FRONTEND; using noninteractive"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.requested) + (c.in ? " in" : "") + (c.out ? " out" : "") + (c.term ? " term" : ""));
         host::ui::FrontendChoice choice = host::ui::ChooseFrontend(c.requested, c.in, c.out, c.term);
         EXPECT_EQ(choice.name, c.chosen);
-        if (c.warning) {
-            ASSERT_FALSE(choice.warnings.empty());
-            EXPECT_EQ(choice.warnings.front(), c.warning);
-        } else {
-            EXPECT_TRUE(choice.warnings.empty());
-        }
+        std::string first = choice.warnings.empty() ? "" : choice.warnings.front();
+        EXPECT_EQ(first, *c.warning ? "zav-update: " + std::string(c.warning) : "");
     }
 }
 
@@ -64,10 +52,7 @@ TEST(FrontendChoiceTest, AnswersListKeepsOrderPerDialogAndSkipsMalformedItems) {
 
 host::DialogItem Item(const char *cls, int id, DWORD style, const char *text) {
     host::DialogItem item;
-    item.className = cls;
-    item.id = id;
-    item.style = WS_CHILD | WS_VISIBLE | style;
-    item.text = text;
+    item.className = cls, item.id = id, item.style = WS_CHILD | WS_VISIBLE | style, item.text = text;
     item.cx = 60, item.cy = 10;
     return item;
 }
@@ -81,11 +66,8 @@ host::DialogTemplate Welcome() {
     icon.textOrdinal = 128;
     host::DialogItem hidden = Item("STATIC", 1013, SS_LEFT, "never seen");
     hidden.style &= ~WS_VISIBLE;
-    t.items = {icon,
-               Item("STATIC", IDC_STATIC, SS_LEFT, "Welcome.\nReady?"),
-               hidden,
-               Item("STATIC", 1001, SS_LEFT | WS_DISABLED, "Step one"),
-               Item("BUTTON", IDOK, BS_DEFPUSHBUTTON, "OK"),
+    t.items = {icon, Item("STATIC", IDC_STATIC, SS_LEFT, "Welcome.\nReady?"), hidden,
+               Item("STATIC", 1001, SS_LEFT | WS_DISABLED, "Step one"), Item("BUTTON", IDOK, BS_DEFPUSHBUTTON, "OK"),
                Item("BUTTON", IDCANCEL, BS_PUSHBUTTON, "Cancel")};
     return t;
 }
@@ -106,31 +88,17 @@ INT_PTR CALLBACK WelcomeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         host::DialogBoxFromTemplate(about, 100, h, WelcomeProc, 0);
         return TRUE;
     }
-    if (msg == WM_COMMAND) {
-        EndDialog(h, LOWORD(wp));
-        return TRUE;
-    }
-    return FALSE;
+    if (msg == WM_COMMAND) EndDialog(h, LOWORD(wp));
+    return msg == WM_COMMAND;
 }
 
 // Captures what a frontend writes.
-class Capture {
-public:
-    Capture() : file_(open_memstream(&data_, &size_)) {}
-    ~Capture() {
-        std::fclose(file_);
-        std::free(data_);
-    }
-    FILE *file() { return file_; }
-    std::string text() {
-        std::fflush(file_);
-        return std::string(data_, size_);
-    }
-
-private:
-    char *data_ = nullptr;
-    size_t size_ = 0;
-    FILE *file_;
+struct Capture {
+    char *data = nullptr;
+    size_t size = 0;
+    FILE *file = open_memstream(&data, &size);
+    ~Capture() { std::fclose(file), std::free(data); }
+    std::string text() { return std::fflush(file), std::string(data, size); }
 };
 
 class TranscriptTest : public ::testing::Test {
@@ -138,7 +106,7 @@ protected:
     void SetUp() override { host::ResetWindowsForTesting(); }
     void TearDown() override { host::ResetFrontendForTesting(); }
     void Use(const char *answers) {
-        host::ui::SetFrontendForTesting(host::ui::MakeNoninteractiveFrontend(answers, out_.file(), err_.file()));
+        host::ui::SetFrontendForTesting(host::ui::MakeNoninteractiveFrontend(answers, out_.file, err_.file));
     }
     Capture out_, err_;
 };
@@ -153,25 +121,17 @@ const char kWelcomeBlock[] =
     "menu 16: &About update...\n";
 
 TEST_F(TranscriptTest, ModalDialogAnswers) {
-    struct Case {
-        const char *answers;
-        LPARAM cancelDisabled;
-        std::vector<INT_PTR> results;  // one per run of the dialog
-        std::string after;  // the transcript after the first dialog block
-        const char *error;  // expected on stderr, or ""
-    };
+    // results: one per run of the dialog; after: the transcript after the first block; error: on stderr.
+    struct Case { const char *answers; LPARAM cancelDisabled; std::vector<INT_PTR> results; std::string after, error; };
     const Case cases[] = {
         {"", 0, {IDOK}, "answer 131: ok (default)\n", ""},
         // Answers are used in order, per dialog; then the default again.
         {"131=cancel 100=cancel 131=yes", 0, {IDCANCEL, IDOK, IDOK},
          "answer 131: cancel\n" + std::string(kWelcomeBlock) + "answer 131: yes\n" + kWelcomeBlock +
-             "answer 131: ok (default)\n",
-         ""},
+             "answer 131: ok (default)\n", ""},
         // The About item opens the nested dialog; the close box cancels.
-        {"131=about 131=close", 0, {IDCANCEL},
-         "answer 131: about\n=== dialog 100: About\nbutton 1 [default]: OK\nanswer 100: ok (default)\n"
-         "answer 131: close\n",
-         ""},
+        {"131=about 131=close", 0, {IDCANCEL}, "answer 131: about\n=== dialog 100: About\nbutton 1 [default]: OK\n"
+         "answer 100: ok (default)\nanswer 131: close\n", ""},
         {"131=no", 0, {IDCANCEL}, "answer 131: no\n", ""},
         // An answer the dialog cannot take is reported; the default is taken.
         {"131=cancel", 1, {IDOK}, "answer 131: ok (default)\n",
@@ -183,7 +143,7 @@ TEST_F(TranscriptTest, ModalDialogAnswers) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.answers);
         Capture out, err;
-        host::ui::SetFrontendForTesting(host::ui::MakeNoninteractiveFrontend(c.answers, out.file(), err.file()));
+        host::ui::SetFrontendForTesting(host::ui::MakeNoninteractiveFrontend(c.answers, out.file, err.file));
         for (INT_PTR expected : c.results) {
             EXPECT_EQ(host::DialogBoxFromTemplate(Welcome(), 131, nullptr, WelcomeProc, c.cancelDisabled), expected);
         }
@@ -197,13 +157,8 @@ TEST_F(TranscriptTest, ModalDialogAnswers) {
 
 TEST_F(TranscriptTest, DefaultButtonThatNeverEndsTheDialogIsGivenUpOn) {
     Use("");
-    int presses = 0;
-    static int *counter;
-    counter = &presses;
-    auto stubborn = [](HWND, UINT msg, WPARAM, LPARAM) -> INT_PTR {
-        if (msg == WM_COMMAND) ++*counter;
-        return msg == WM_COMMAND;
-    };
+    static int presses = 0;
+    auto stubborn = [](HWND, UINT msg, WPARAM, LPARAM) -> INT_PTR { return msg == WM_COMMAND && ++presses; };
     EXPECT_EQ(host::DialogBoxFromTemplate(Welcome(), 131, nullptr, stubborn, 0), IDCANCEL);
     EXPECT_EQ(presses, 100);
     EXPECT_NE(err_.text().find("dialog 131 does not end"), std::string::npos);
@@ -215,7 +170,6 @@ TEST_F(TranscriptTest, ModelessDialogChangesAndAnswer) {
     t.style |= WS_VISIBLE;
     t.items.erase(t.items.begin());  // no icon
     HWND h = host::CreateDialogFromTemplate(t, 130, nullptr, WelcomeProc, 0, false);
-    ASSERT_NE(h, nullptr);
     HWND step = GetDlgItem(h, 1001);
     EnableWindow(step, TRUE);
     EnableWindow(step, TRUE);  // no change, no line
@@ -230,13 +184,9 @@ TEST_F(TranscriptTest, ModelessDialogChangesAndAnswer) {
     }
     EXPECT_TRUE(cancelled);
     DestroyWindow(h);
+    std::string block = kWelcomeBlock;
     EXPECT_EQ(out_.text(),
-              "=== dialog 130 (modeless): ZAV update\n"
-              "text: Welcome.\\nReady?\n"
-              "text 1001 [disabled]: Step one\n"
-              "button 1 [default]: OK\n"
-              "button 2: Cancel\n"
-              "menu 16: &About update...\n"
+              "=== dialog 130 (modeless): ZAV update\n" + block.substr(block.find("text:")) +
               "--- dialog 130: text 1001 enabled\n"
               "--- dialog 130: text 1001 = Step two\\nof three\n"
               "--- dialog 130: button 1 hidden\n"
@@ -261,35 +211,27 @@ host::ui::DialogView View(bool cancelEnabled) {
 }
 
 TEST(TextFrontendTest, ChoicesTypedAtThePrompt) {
-    struct Case {
-        const char *line;
-        bool menu, cancelEnabled;
-        std::optional<ActionKind> kind;
-        UINT id;
-        bool error;
-    };
+    // No action: the line is refused with an error.
+    struct Case { const char *line; bool menu, cancelEnabled; std::optional<ActionKind> kind; UINT id; };
     const Case cases[] = {
-        {"1", false, true, ActionKind::Button, IDOK, false},
-        {" 2 ", false, true, ActionKind::Button, IDCANCEL, false},
-        {"", false, true, ActionKind::Button, IDOK, false},  // Enter: the default button
-        {"2", false, false, std::nullopt, 0, true},          // disabled
-        {"3", false, true, std::nullopt, 0, true},
-        {"ok", false, true, std::nullopt, 0, true},
-        {"x", false, true, ActionKind::Close, SC_CLOSE, false},
-        {"1", true, true, ActionKind::Close, SC_CLOSE, false},  // Move is greyed, not listed
-        {"2", true, true, ActionKind::SysCommand, 16, false},
-        {"0", true, true, std::nullopt, 0, true},
+        {"1", false, true, ActionKind::Button, IDOK},
+        {" 2 ", false, true, ActionKind::Button, IDCANCEL},
+        {"", false, true, ActionKind::Button, IDOK},  // Enter: the default button
+        {"2", false, false, std::nullopt, 0},         // disabled
+        {"3", false, true, std::nullopt, 0},
+        {"ok", false, true, std::nullopt, 0},
+        {"x", false, true, ActionKind::Close, SC_CLOSE},
+        {"1", true, true, ActionKind::Close, SC_CLOSE},  // Move is greyed, not listed
+        {"2", true, true, ActionKind::SysCommand, 16},
+        {"0", true, true, std::nullopt, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.menu ? "menu " : "") + "'" + c.line + "'");
         host::ui::DialogView d = View(c.cancelEnabled);
         host::ui::Choice choice = c.menu ? host::ui::ParseMenuChoice(d, c.line) : host::ui::ParseChoice(d, c.line);
         ASSERT_EQ(choice.action.has_value(), c.kind.has_value());
-        if (c.kind) {
-            EXPECT_EQ(choice.action->kind, *c.kind);
-            EXPECT_EQ(choice.action->id, c.id);
-        }
-        EXPECT_EQ(!choice.error.empty(), c.error);
+        if (c.kind) { EXPECT_EQ(std::make_pair(choice.action->kind, choice.action->id), std::pair(*c.kind, c.id)); }
+        EXPECT_EQ(choice.error.empty(), c.kind.has_value());
     }
     EXPECT_TRUE(host::ui::ParseChoice(View(true), "m").openMenu);
     EXPECT_EQ(host::ui::ChoicePrompt(View(false)), "[1] OK  [m] menu  [x] close (Enter: OK)");
@@ -297,11 +239,7 @@ TEST(TextFrontendTest, ChoicesTypedAtThePrompt) {
 }
 
 TEST_F(TranscriptTest, TextFrontendRunsADialogFromTypedLines) {
-    struct Case {
-        const char *input;
-        INT_PTR result;
-        const char *shown;  // expected somewhere in the output
-    };
+    struct Case { const char *input; INT_PTR result; const char *shown; };  // shown: somewhere in the output
     const Case cases[] = {
         {"zzz\n2\n", IDCANCEL, "'zzz' is not one of the choices"},
         {"m\n2\n\n1\n", IDOK, "=== dialog 100: About"},  // About, its OK, then the welcome's OK
@@ -314,7 +252,7 @@ TEST_F(TranscriptTest, TextFrontendRunsADialogFromTypedLines) {
         ASSERT_EQ(write(fds[1], c.input, strlen(c.input)), static_cast<ssize_t>(strlen(c.input)));
         close(fds[1]);
         Capture out, err;
-        host::ui::SetFrontendForTesting(host::ui::MakeTextFrontend(fds[0], out.file(), err.file()));
+        host::ui::SetFrontendForTesting(host::ui::MakeTextFrontend(fds[0], out.file, err.file));
         EXPECT_EQ(host::DialogBoxFromTemplate(Welcome(), 131, nullptr, WelcomeProc, 0), c.result);
         EXPECT_NE(out.text().find(c.shown), std::string::npos) << out.text();
         host::ui::SetFrontendForTesting(nullptr);
@@ -325,21 +263,14 @@ TEST_F(TranscriptTest, TextFrontendRunsADialogFromTypedLines) {
 // --- The dialog frontend's layout.
 
 TEST(DialogLayoutTest, DialogUnitsToCells) {
-    struct Case {
-        int x, y, cx, cy;
-        host::ui::CellRect cells;
-    };
+    struct Case { int x, y, cx, cy; std::vector<int> cells; };  // left, top, width, height
     const Case cases[] = {
-        {0, 0, 200, 80, {0, 0, 50, 10}},
+        {0, 0, 200, 80, {0, 0, 50, 10}}, {8, 100, 1, 1, {2, 12, 1, 1}}, {0, 0, 0, 0, {0, 0, 1, 1}},
         {7, 7, 50, 14, {1, 0, 14, 3}},  // edges at 57 and 21 round outward to cell 15 and row 3
-        {8, 100, 1, 1, {2, 12, 1, 1}},
-        {0, 0, 0, 0, {0, 0, 1, 1}},
     };
     for (const Case &c : cases) {
         host::ui::CellRect r = host::ui::DluToCells(c.x, c.y, c.cx, c.cy);
-        EXPECT_EQ(std::vector<int>({r.left, r.top, r.width, r.height}),
-                  std::vector<int>({c.cells.left, c.cells.top, c.cells.width, c.cells.height}))
-            << c.x << "," << c.y << " " << c.cx << "x" << c.cy;
+        EXPECT_EQ(std::vector<int>({r.left, r.top, r.width, r.height}), c.cells) << c.x << "," << c.y;
     }
     host::ui::DialogView d = View(true);
     d.cx = 40, d.cy = 16;
@@ -350,11 +281,7 @@ TEST(DialogLayoutTest, DialogUnitsToCells) {
 }
 
 TEST(DialogLayoutTest, WrapsByDisplayWidth) {
-    struct Case {
-        const wchar_t *text;
-        int width;
-        std::vector<std::wstring> lines;
-    };
+    struct Case { const wchar_t *text; int width; std::vector<std::wstring> lines; };
     const Case cases[] = {
         {L"The update program cannot find it.", 12, {L"The update", L"program", L"cannot find", L"it."}},
         {L"one\ntwo\r\n\nthree", 20, {L"one", L"two", L"", L"three"}},
@@ -365,29 +292,19 @@ TEST(DialogLayoutTest, WrapsByDisplayWidth) {
         {L"ZAV \u306e\u30a2\u30c3\u30d7", 6, {L"ZAV \u306e", L"\u30a2\u30c3\u30d7"}},
         {L"a  b", 1, {L"a", L"b"}},
     };
-    for (const Case &c : cases) {
-        EXPECT_EQ(host::ui::WrapText(c.text, c.width), c.lines) << host::ui::EncodeUtf8(c.text);
-    }
+    for (const Case &c : cases) EXPECT_EQ(host::ui::WrapText(c.text, c.width), c.lines) << host::ui::EncodeUtf8(c.text);
     EXPECT_EQ(host::ui::DisplayWidth(L"A\u65e5\u672c"), 5);
     EXPECT_EQ(host::ui::FitWidth(L"\u65e5\u672c\u8a9e", 5), L"\u65e5\u672c");
     EXPECT_EQ(host::ui::DecodeUtf8("\xE6\x97\xA5\xFF"), L"\u65e5\uFFFD");
 }
 
 TEST(DialogLayoutTest, Mnemonics) {
-    struct Case {
-        const wchar_t *text, *shown;
-        int marked;
-    };
-    const Case cases[] = {
-        {L"&About update...", L"About update...", 0},
-        {L"Save && E&xit", L"Save & Exit", 8},
-        {L"Plain", L"Plain", -1},
-        {L"Trailing&", L"Trailing&", -1},
-    };
+    struct Case { const wchar_t *text, *shown; int marked; };
+    const Case cases[] = {{L"&About update...", L"About update...", 0}, {L"Save && E&xit", L"Save & Exit", 8},
+                          {L"Plain", L"Plain", -1}, {L"Trailing&", L"Trailing&", -1}};
     for (const Case &c : cases) {
         host::ui::Mnemonic m = host::ui::SplitMnemonic(c.text);
-        EXPECT_EQ(m.text, c.shown);
-        EXPECT_EQ(m.marked, c.marked);
+        EXPECT_EQ(std::make_pair(m.text, m.marked), std::make_pair(std::wstring(c.shown), c.marked));
     }
 }
 

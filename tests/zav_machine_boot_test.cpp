@@ -25,6 +25,10 @@ std::vector<std::string> Lines(const std::string &text) {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
+std::string Read(const fs::path &file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // A string value through the registry API; "<missing>" when there is none
 // and "<key>" for a key asked for without a value name.
@@ -35,9 +39,7 @@ std::string Reg(HKEY root, const std::string &key, const char *name) {
     DWORD size = sizeof data, type = 0;
     LONG r = name ? RegQueryValueExA(hKey, name, nullptr, &type, reinterpret_cast<BYTE *>(data), &size) : 0;
     RegCloseKey(hKey);
-    if (r != ERROR_SUCCESS) return "<missing>";
-    if (!name) return "<key>";
-    return type == REG_DWORD ? "dword" : std::string(data);
+    return r != ERROR_SUCCESS ? "<missing>" : !name ? "<key>" : type == REG_DWORD ? "dword" : data;
 }
 
 class ZavMachineBootTest : public ::testing::Test {
@@ -58,30 +60,22 @@ const char kServices[] = "SYSTEM\\CurrentControlSet\\Services\\";
 
 // One observable item of each piece (the first-phase test checks every
 // entry the update removes).
-struct Probe {
-    const char *piece;
-    HKEY root;
-    std::string key;
-    const char *name;  // nullptr: the key itself
-};
+struct Probe { const char *piece; std::string key; const char *name; };  // in HKLM; name nullptr: the key itself
 const Probe kProbes[] = {
-    {"windows", HKEY_LOCAL_MACHINE, std::string(kWin) + "Run", "SystemTray"},
-    {"windows", HKEY_LOCAL_MACHINE, std::string(kWin) + "RunOnce", nullptr},  // the update opens, never creates it
-    {"windows-9x", HKEY_LOCAL_MACHINE, std::string(kWin) + "RunServices", nullptr},
-    {"windows-nt", HKEY_LOCAL_MACHINE, std::string(kWin) + "Explorer\\Shell Folders", "Common programs"},
-    {"run", HKEY_LOCAL_MACHINE, std::string(kWin) + "Run", "Kicon"},
-    {"runservices", HKEY_LOCAL_MACHINE, std::string(kWin) + "RunServices", "kdgwsvc"},
-    {"services", HKEY_LOCAL_MACHINE, std::string(kServices) + "kdntflt\\Parameters\\Volumes", nullptr},
-    {"uninstall", HKEY_LOCAL_MACHINE, std::string(kWin) + "Uninstall\\ZAV backup and restore program", nullptr},
-    {"keldan", HKEY_LOCAL_MACHINE, "Software\\Keldan\\Install\\Components", nullptr},
+    {"windows", std::string(kWin) + "Run", "SystemTray"},
+    {"windows", std::string(kWin) + "RunOnce", nullptr},  // the update opens, never creates it
+    {"windows-9x", std::string(kWin) + "RunServices", nullptr},
+    {"windows-nt", std::string(kWin) + "Explorer\\Shell Folders", "Common programs"},
+    {"run", std::string(kWin) + "Run", "Kicon"},
+    {"runservices", std::string(kWin) + "RunServices", "kdgwsvc"},
+    {"services", std::string(kServices) + "kdntflt\\Parameters\\Volumes", nullptr},
+    {"uninstall", std::string(kWin) + "Uninstall\\ZAV backup and restore program", nullptr},
+    {"keldan", "Software\\Keldan\\Install\\Components", nullptr},
 };
 
 TEST_F(ZavMachineBootTest, OldVersionPiecesPerSystem) {
-    struct Case {
-        const char *options;
-        std::set<std::string> present;  // pieces whose probes must answer; all others must not
-        std::set<std::string> files;    // the same for files: program-files, start-menu, installer
-    };
+    // present: the pieces whose probes must answer, all others must not; files: the same for files.
+    struct Case { const char *options; std::set<std::string> present, files; };
     const std::set<std::string> kFiles = {"program-files", "start-menu", "installer"};
     const Case cases[] = {
         {"--os 98 --old-version", {"windows", "windows-9x", "run", "runservices", "uninstall", "keldan"}, kFiles},
@@ -101,7 +95,7 @@ TEST_F(ZavMachineBootTest, OldVersionPiecesPerSystem) {
         Use(dir);
         for (const Probe &p : kProbes) {
             SCOPED_TRACE(p.key + (p.name ? std::string(" ") + p.name : ""));
-            EXPECT_EQ(Reg(p.root, p.key, p.name) != "<missing>", c.present.count(p.piece) > 0);
+            EXPECT_EQ(Reg(HKEY_LOCAL_MACHINE, p.key, p.name) != "<missing>", c.present.count(p.piece) > 0);
         }
         std::string programs = Reg(HKEY_CURRENT_USER, std::string(kWin) + "Explorer\\Shell Folders", "Programs");
         EXPECT_TRUE(Exists(programs)) << programs;  // the Start menu itself is Windows'
@@ -113,15 +107,18 @@ TEST_F(ZavMachineBootTest, OldVersionPiecesPerSystem) {
 }
 
 // What version 1.0's values name is there: the second phase and the
-// diskette builder follow them to folders and files.
+// diskette builder follow them to folders and files. The installer's
+// stand-in records each run.
 TEST_F(ZavMachineBootTest, OldVersionEntriesNameWhatIsInstalled) {
-    for (const char *os : {"98", "2000"}) {
-        SCOPED_TRACE(os);
-        fs::path dir = machine_.Dir() / os;
-        ASSERT_EQ(Tool("new " + dir.string() + " --old-version --os " + os).status, 0);
+    struct Case { const char *os, *options, *build; };
+    // --build alone installs version 1.0 with that build number.
+    for (const Case &c : {Case{"98", "--old-version", "4000"}, Case{"2000", "--build 4077", "4077"}}) {
+        SCOPED_TRACE(c.os);
+        fs::path dir = machine_.Dir() / c.os;
+        ASSERT_EQ(Tool("new " + dir.string() + " --os " + c.os + " " + c.options).status, 0);
         Use(dir);
         auto keldan = [](const char *key, const char *name) { return Reg(HKEY_LOCAL_MACHINE, key, name); };
-        EXPECT_EQ(keldan("Software\\Keldan\\Info", "BuildNumber"), "4000");
+        EXPECT_EQ(keldan("Software\\Keldan\\Info", "BuildNumber"), c.build);
         EXPECT_TRUE(fs::is_directory(host::HostPathFor(keldan("Software\\Keldan\\Info", "InstallPath"))));
         std::string dos = keldan("Software\\Keldan\\Info", "DosFiles");
         EXPECT_EQ(fs::file_size(host::HostPathFor(dos + "\\FL_BOOT.DAT")), 512u);
@@ -134,105 +131,62 @@ TEST_F(ZavMachineBootTest, OldVersionEntriesNameWhatIsInstalled) {
             if (command[0] == '"') command = command.substr(1, command.find('"', 1) - 1);
             EXPECT_TRUE(Exists(command)) << command;
         }
+        EXPECT_EQ(Tool("run " + dir.string() + " 'C:\\UPDATE\\SETUP.EXE'").status, 0);
+        EXPECT_EQ(Tool("run " + dir.string() + " 'C:\\UPDATE\\SETUP /quiet  x'").status, 0);
+        EXPECT_EQ(Read(dir / "installer.log"), "SETUP.EXE ran with: \nSETUP.EXE ran with: /quiet  x\n");
     }
 }
 
-TEST_F(ZavMachineBootTest, BuildNumberAndBadOptions) {
-    fs::path dir = machine_.Dir() / "build";
-    ASSERT_EQ(Tool("new " + dir.string() + " --build 4077").status, 0);  // --build alone installs 1.0
-    Use(dir);
-    EXPECT_EQ(Reg(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Info", "BuildNumber"), "4077");
-    EXPECT_NE(Reg(HKEY_LOCAL_MACHINE, std::string(kWin) + "Run", "Kicon"), "<missing>");
-
-    const char *bad[] = {
-        "--old-version --without registry",  // no such piece
-        "--without run",                     // nothing to leave out of
-        "--build 40x7",
-        "--build",
-        "--build 4001 --without keldan",  // nowhere to keep the number
-    };
-    for (const char *options : bad) {
+TEST_F(ZavMachineBootTest, BadOptionsMakeNothing) {
+    // No such piece, nothing to leave out of, bad numbers, nowhere to keep the number.
+    for (const char *options : {"--old-version --without registry", "--without run", "--build 40x7", "--build",
+                                "--build 4001 --without keldan"}) {
         SCOPED_TRACE(options);
         EXPECT_EQ(Tool("new " + (machine_.Dir() / "bad").string() + " " + options).status, 2);
         EXPECT_FALSE(fs::exists(machine_.Dir() / "bad"));
     }
 }
 
-TEST_F(ZavMachineBootTest, InstallerStandInRecordsItsRuns) {
-    fs::path dir = machine_.Dir() / "m";
-    ASSERT_EQ(Tool("new " + dir.string() + " --old-version").status, 0);
-    EXPECT_EQ(Tool("run " + dir.string() + " 'C:\\UPDATE\\SETUP.EXE'").status, 0);
-    EXPECT_EQ(Tool("run " + dir.string() + " 'C:\\UPDATE\\SETUP /quiet  x'").status, 0);
-    std::ifstream log(dir / "installer.log");
-    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "SETUP.EXE ran with: \nSETUP.EXE ran with: /quiet  x\n");
-}
-
-// --- boot: restart and partitions ------------------------------------------
-
-TEST_F(ZavMachineBootTest, RestartRequestIsConsumed) {
-    for (const char *request : {"", "flags=2\nreason=0\n"}) {
-        machine_.Create("2000");
-        if (*request) std::ofstream(machine_.Dir() / "restart") << request;
-        auto r = Tool("boot " + machine_.Dir().string());
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(Lines(r.out)[0], *request ? "restart request cleared (flags=2)" : "cold boot") << r.out;
-        EXPECT_FALSE(machine_.RestartRecorded());
-    }
-    EXPECT_EQ(Tool("boot " + (machine_.Dir() / "none").string()).status, 2);
-}
+// --- boot: partitions -----------------------------------------------------
 
 TEST_F(ZavMachineBootTest, PartitionsGetLettersAfterTheOwnDrives) {
-    struct Case {
-        const char *why;
-        const char *os;
-        unsigned types[4];
-        unsigned formatted;    // bit n: entry n holds a FAT volume labelled PARTn
-        std::string sections;  // the machine's drives besides C:, and partition drives of an earlier start
-        std::vector<std::string> out;
-        std::string partitionDrives;  // letter and entry of each partition drive afterwards
-    };
+    // types: as sfdisk takes them, "" for an empty entry; formatted: bit n, entry n holds a FAT volume labelled
+    // PARTn; sections: the machine's drives besides C: and partition drives of an earlier start; partitionDrives:
+    // the letter and entry of each partition drive afterwards.
+    struct Case { const char *why, *os, *types[4]; unsigned formatted; std::string sections;
+                  std::vector<std::string> out; std::string partitionDrives; };
     const Case cases[] = {
-        {"table order; hidden and foreign entries get no letter", "2000", {0x06, 0x1C, 0x83, 0x0E}, 0xB, "",
+        {"table order; hidden and foreign entries get no letter", "2000", {"6", "1c", "83", "e"}, 0xB, "",
          {"mounted D: = partition 0 (type 06, label PART0)", "partition 1 (type 1c) not mounted: hidden",
           "partition 2 (type 83) not mounted: not FAT", "mounted E: = partition 3 (type 0e, label PART3)"},
          "D0 E3"},
-        {"own drives keep their letters; the last start's partition drives go", "98", {0x00, 0x0B, 0x0C, 0x01}, 0xE,
+        {"own drives keep their letters; the last start's partition drives go", "98", {"", "b", "c", "1"}, 0xE,
          "[drive A]\nimage=a.img\n[drive D]\npath=cd\nkind=cdrom\n[drive F]\npath=net\nkind=remote\n"
          "[drive E]\nimage=disk.img\npartition=0\n[Drive Z]\nimage=disk.img\nPartition = 2\n",
          {"mounted E: = partition 1 (type 0b, label PART1)", "mounted G: = partition 2 (type 0c, label PART2)",
           "mounted H: = partition 3 (type 01, label PART3)"},
          "E1 G2 H3"},
-        {"NT 4 reads no FAT32", "nt4", {0x0C, 0x06, 0x00, 0x0B}, 0xB, "",
+        {"NT 4 reads no FAT32", "nt4", {"c", "6", "", "b"}, 0xB, "",
          {"partition 0 (type 0c) not mounted: FAT32 on Windows NT 4", "mounted D: = partition 1 (type 06, label PART1)",
           "partition 3 (type 0b) not mounted: FAT32 on Windows NT 4"},
          "D1"},
-        {"a FAT type without a volume still takes a letter", "2000", {0x06, 0x00, 0x00, 0x00}, 0, "",
+        {"a FAT type without a volume still takes a letter", "2000", {"6", "", "", ""}, 0, "",
          {"mounted D: = partition 0 (type 06, no volume: error 1005)"}, "D0"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.why);
         machine_.Create(c.os, "");
-        fs::path image = machine_.Dir() / "disk.img";
-        std::string table = "label: dos\nunit: sectors\n";
+        std::string image = (machine_.Dir() / "disk.img").string(), table = "label: dos\nunit: sectors\n", format;
         for (int i = 0; i < 4; ++i) {
-            char line[96];
-            std::snprintf(line, sizeof line, "%d : start=%d, size=16384, type=%x\n", i + 1, 2048 + 16384 * i,
-                          c.types[i]);
-            if (c.types[i]) table += image.string() + line;
-        }
-        ASSERT_EQ(test::Run("truncate -s 34M " + image.string() + " && echo '" + table + "' | sfdisk -q " +
-                            image.string() + " >/dev/null")
-                      .status,
-                  0);
-        for (int i = 0; i < 4; ++i) {
-            if (!(c.formatted >> i & 1)) continue;
             std::string start = std::to_string(2048 + 16384 * i);
-            ASSERT_EQ(test::Run("mkfs.fat -n PART" + std::to_string(i) + " --offset " + start + " " + image.string() +
-                                " 8192 >/dev/null 2>&1")
-                          .status,
-                      0);
+            if (*c.types[i]) table += image + std::to_string(i + 1) + " : start=" + start + ", size=16384, type=" +
+                                      c.types[i] + "\n";
+            if (c.formatted >> i & 1) {
+                format += " && mkfs.fat -n PART" + std::to_string(i) + " --offset " + start + " " + image + " 8192";
+            }
         }
+        ASSERT_EQ(test::Run("(truncate -s 34M " + image + " && echo '" + table + "' | sfdisk -q " + image + format +
+                            ") >/dev/null 2>&1").status, 0);
         std::ofstream(machine_.Dir() / "machine.ini", std::ios::app) << "\n[disk0]\nimage=disk.img\n" << c.sections;
         auto r = Tool("boot " + machine_.Dir().string());
         ASSERT_EQ(r.status, 0) << r.out;
@@ -246,17 +200,16 @@ TEST_F(ZavMachineBootTest, PartitionsGetLettersAfterTheOwnDrives) {
             }
         }
         EXPECT_EQ(drives, c.partitionDrives);
-        if (c.sections.find("a.img") != std::string::npos) {
-            EXPECT_EQ(host::MachineSetting("drive a", "image").value_or(""), "a.img");
-        }
+        bool floppy = c.sections.find("a.img") != std::string::npos;
+        EXPECT_EQ(host::MachineSetting("drive a", "image").value_or(""), floppy ? "a.img" : "");
         // A second start finds the same: the file does not grow or change.
-        std::string ini = test::Run("cat " + (machine_.Dir() / "machine.ini").string()).out;
+        std::string ini = Read(machine_.Dir() / "machine.ini");
         EXPECT_EQ(Tool("boot " + machine_.Dir().string()).out, r.out);
-        EXPECT_EQ(test::Run("cat " + (machine_.Dir() / "machine.ini").string()).out, ini);
+        EXPECT_EQ(Read(machine_.Dir() / "machine.ini"), ini);
     }
 }
 
-// --- boot: RunOnce ---------------------------------------------------------
+// --- boot: the restart request and RunOnce -----------------------------------
 
 // Logs its program name, its command line and whether the RunOnce value
 // named by the command line's first word was still in the registry when it
@@ -271,48 +224,33 @@ const char kLoggingProgram[] =
     "case \"$*\" in *fail*) exit 3;; esac\n"
     "exit 0\n";
 
-TEST_F(ZavMachineBootTest, RunOnceValuesRunOnceInOrderAfterTheirDeletion) {
-    struct Value {
-        const char *name;
-        const char *command;  // nullptr: a REG_DWORD value
-    };
+TEST_F(ZavMachineBootTest, RestartRequestIsConsumedThenRunOnceValuesRunInOrderAfterTheirDeletion) {
+    struct Value { const char *name, *command, *outcome; };  // command nullptr: a REG_DWORD value
+    // programExe: C:\Program.exe exists; ran: what the programs logged; restartAfter: also one before the start.
     struct Case {
         const char *why;
         std::vector<Value> values;
-        bool programExe;  // C:\Program.exe exists
-        std::vector<std::string> out, ran;
+        bool programExe;
+        std::vector<std::string> ran;
         bool restartAfter;
     };
-    const std::string kUnquoted = "C:\\Program Files\\UPD\\TOOL.EXE";
     const Case cases[] = {
         {"both forms of a path with spaces, in the order stored",
-         {{"Second", "C:\\Program Files\\UPD\\TOOL.EXE Second  two"},
-          {"First", "\"C:\\Program Files\\UPD\\TOOL.EXE\" First hide SETUP.EXE"}},
-         false,
-         {"RunOnce Second: C:\\Program Files\\UPD\\TOOL.EXE Second  two", "RunOnce Second: exit status 0",
-          "RunOnce First: \"C:\\Program Files\\UPD\\TOOL.EXE\" First hide SETUP.EXE", "RunOnce First: exit status 0"},
-         {"TOOL.EXE [Second  two] gone", "TOOL.EXE [First hide SETUP.EXE] gone"},
-         false},
+         {{"Second", "C:\\Program Files\\UPD\\TOOL.EXE Second  two", "exit status 0"},
+          {"First", "\"C:\\Program Files\\UPD\\TOOL.EXE\" First hide SETUP.EXE", "exit status 0"}},
+         false, {"TOOL.EXE [Second  two] gone", "TOOL.EXE [First hide SETUP.EXE] gone"}, false},
         {"C:\\Program.exe takes over the unquoted path only",
-         {{"Quoted", "\"C:\\Program Files\\UPD\\TOOL.EXE\" Quoted hide SETUP.EXE"},
-          {"Plain", "C:\\Program Files\\UPD\\TOOL.EXE Plain hide SETUP.EXE"}},
-         true,
-         {"RunOnce Quoted: \"C:\\Program Files\\UPD\\TOOL.EXE\" Quoted hide SETUP.EXE", "RunOnce Quoted: exit status 0",
-          "RunOnce Plain: C:\\Program Files\\UPD\\TOOL.EXE Plain hide SETUP.EXE", "RunOnce Plain: exit status 0"},
-         {"TOOL.EXE [Quoted hide SETUP.EXE] gone", "Program.exe [Files\\UPD\\TOOL.EXE Plain hide SETUP.EXE] gone"},
-         false},
+         {{"Quoted", "\"C:\\Program Files\\UPD\\TOOL.EXE\" Quoted", "exit status 0"},
+          {"Plain", "C:\\Program Files\\UPD\\TOOL.EXE Plain", "exit status 0"}},
+         true, {"TOOL.EXE [Quoted] gone", "Program.exe [Files\\UPD\\TOOL.EXE Plain] gone"}, false},
         {"a missing program is skipped and its value stays deleted; later values still run",
-         {{"Broken", "C:\\NOWHERE\\X.EXE Broken"}, {"Number", nullptr}, {"Later", "C:\\UPD\\TOOL Later fail"}},
-         false,
-         {"RunOnce Broken: C:\\NOWHERE\\X.EXE Broken", "RunOnce Broken: no program found, skipped",
-          "RunOnce Number: not a command (type 4), removed", "RunOnce Later: C:\\UPD\\TOOL Later fail",
-          "RunOnce Later: exit status 3"},
-         {"TOOL.EXE [Later fail] gone"},
-         false},
-        {"a restart asked for by a command stays asked for", {{"Up", "C:\\UPD\\TOOL.EXE Up restart"}}, false,
-         {"RunOnce Up: C:\\UPD\\TOOL.EXE Up restart", "RunOnce Up: exit status 0"}, {"TOOL.EXE [Up restart] gone"},
-         true},
-        {"nothing to run", {}, false, {"RunOnce: nothing to run"}, {}, false},
+         {{"Broken", "C:\\NOWHERE\\X.EXE Broken", "no program found, skipped"},
+          {"Number", nullptr, "not a command (type 4), removed"},
+          {"Later", "C:\\UPD\\TOOL Later fail", "exit status 3"}},
+         false, {"TOOL.EXE [Later fail] gone"}, false},
+        {"a restart asked for by a command stays asked for", {{"Up", "C:\\UPD\\TOOL.EXE Up restart", "exit status 0"}},
+         false, {"TOOL.EXE [Up restart] gone"}, true},
+        {"nothing to run", {}, false, {}, false},
     };
     const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
     for (const Case &c : cases) {
@@ -324,24 +262,30 @@ TEST_F(ZavMachineBootTest, RunOnceValuesRunOnceInOrderAfterTheirDeletion) {
             fs::permissions(host::HostPathFor(path), fs::perms::owner_all);
         }
         machine_.SetString(HKEY_LOCAL_MACHINE, kRunOnce, "Unrelated", "x");  // the key, also for a case without values
+        std::vector<std::string> expected{c.restartAfter ? "restart request cleared (flags=2)" : "cold boot"};
         for (const Value &v : c.values) {
             if (v.command) machine_.SetString(HKEY_LOCAL_MACHINE, kRunOnce, v.name, v.command);
             else machine_.SetBinary(HKEY_LOCAL_MACHINE, kRunOnce, v.name, REG_DWORD, std::string(4, '\1'));
+            if (v.command) expected.push_back(std::string("RunOnce ") + v.name + ": " + v.command);
+            expected.push_back(std::string("RunOnce ") + v.name + ": " + v.outcome);
         }
+        if (c.values.empty()) expected.push_back("RunOnce: nothing to run");
         HKEY hKey;
         ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_ALL_ACCESS, &hKey), 0);
         RegDeleteValueA(hKey, "Unrelated");
         RegCloseKey(hKey);
+        if (c.restartAfter) std::ofstream(machine_.Dir() / "restart") << "flags=2\nreason=0\n";
         auto r = Tool("boot " + machine_.Dir().string());
         ASSERT_EQ(r.status, 0) << r.out;
-        std::vector<std::string> out = Lines(r.out);
-        EXPECT_EQ(std::vector<std::string>(out.begin() + 1, out.end()), c.out) << r.out;
-        std::ifstream log(machine_.Dir() / "ran.log");
-        EXPECT_EQ(Lines(std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>())), c.ran);
+        EXPECT_EQ(Lines(r.out), expected) << r.out;
+        EXPECT_EQ(Lines(Read(machine_.Dir() / "ran.log")), c.ran);
         for (const Value &v : c.values) EXPECT_EQ(Reg(HKEY_LOCAL_MACHINE, kRunOnce, v.name), "<missing>") << v.name;
         EXPECT_EQ(Reg(HKEY_LOCAL_MACHINE, kRunOnce, nullptr), "<key>");
-        EXPECT_EQ(machine_.RestartRecorded(), c.restartAfter);
+        unsigned flags = 0;
+        EXPECT_EQ(machine_.RestartRecorded(&flags), c.restartAfter);
+        if (c.restartAfter) { EXPECT_EQ(flags, 6u); }  // the command's own request
     }
+    EXPECT_EQ(Tool("boot " + (machine_.Dir() / "none").string()).status, 2);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // The text frontend: dialogs printed as lines, choices read as lines.
+#include "platform/host/text/ascii.h"
 #include "platform/host/frontends/text.h"
 
 #include <poll.h>
@@ -62,13 +63,6 @@ namespace {
 
 std::string Label(const std::string &text) { return EncodeUtf8(SplitMnemonic(DecodeUtf8(text)).text); }
 
-std::string Trim(std::string_view s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos) return {};
-    size_t e = s.find_last_not_of(" \t");
-    return std::string(s.substr(b, e - b + 1));
-}
-
 // The number typed, or 0.
 size_t Number(const std::string &s) {
     if (s.empty() || s.size() > 4 || s.find_first_not_of("0123456789") != std::string::npos) return 0;
@@ -101,7 +95,7 @@ std::vector<const MenuItemView *> PickableMenuItems(const DialogView &d) {
 }
 
 Choice ParseChoice(const DialogView &d, std::string_view line) {
-    std::string s = Trim(line);
+    std::string s = host::Trim(line);
     Choice c;
     auto press = [&](const ControlView &b) {
         if (!b.enabled) {
@@ -130,7 +124,7 @@ Choice ParseChoice(const DialogView &d, std::string_view line) {
 }
 
 Choice ParseMenuChoice(const DialogView &d, std::string_view line) {
-    std::string s = Trim(line);
+    std::string s = host::Trim(line);
     Choice c;
     auto items = PickableMenuItems(d);
     if (s.empty()) {

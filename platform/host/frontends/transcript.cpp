@@ -1,3 +1,4 @@
+#include "platform/host/text/ascii.h"
 #include "platform/host/frontends/transcript.h"
 
 #include <cctype>
@@ -147,8 +148,7 @@ AnswerQueues ParseAnswers(std::string_view text, std::vector<std::string> *malfo
         std::string_view item = text.substr(pos, end - pos);
         pos = end;
         size_t eq = item.find('=');
-        std::string word = eq == std::string_view::npos ? std::string() : std::string(item.substr(eq + 1));
-        for (char &ch : word) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        std::string word = eq == std::string_view::npos ? std::string() : host::AsciiLower(item.substr(eq + 1));
         if (eq == std::string_view::npos || !IsNumber(item.substr(0, eq)) || !IsAnswerWord(word)) {
             if (malformed) malformed->emplace_back(item);
             continue;

@@ -9,18 +9,13 @@
 #include <array>
 #include <cstdio>
 
+#include "platform/host/text/ascii.h"
 #include "platform/host/registry/internal.h"
 #include "platform/host/win_registry.h"
 
 namespace host::reg {
 
-std::string Fold(std::string_view s) {
-    std::string out(s);
-    for (char &c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
+std::string Fold(std::string_view s) { return AsciiLower(s); }
 
 std::vector<std::string_view> SplitKeyPath(std::string_view path) {
     std::vector<std::string_view> parts;
