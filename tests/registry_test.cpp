@@ -426,11 +426,13 @@ TEST_F(RegistryTest, KilledWriterLosesNothingFinished) {
             int p[2];
             ASSERT_EQ(pipe(p), 0);
             pid_t pid = fork();
-            for (long i = done + 1; pid == 0; ++i) {  // the writer, until it is killed
-                const std::string kid = "Software\\Crash\\K";
-                if (Set("Software\\Crash", "n", counter(i)) || Set(kid + std::to_string(i % 5), "v", kPad)) _exit(3);
-                RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kid + std::to_string((i + 2) % 5)).c_str());
-                if (write(p[1], "", 1) != 1) _exit(4);
+            if (pid == 0) {
+                for (long i = done + 1;; ++i) {  // the writer, until it is killed
+                    const std::string kid = "Software\\Crash\\K";
+                    if (Set("Software\\Crash", "n", counter(i)) || Set(kid + std::to_string(i % 5), "v", kPad)) _exit(3);
+                    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kid + std::to_string((i + 2) % 5)).c_str());
+                    if (write(p[1], "", 1) != 1) _exit(4);
+                }
             }
             close(p[1]);
             long want = 1 + static_cast<long>(rng() % 30);
