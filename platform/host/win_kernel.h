@@ -35,6 +35,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 
@@ -105,6 +106,7 @@ BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason);
 #define GENERIC_WRITE 0x40000000
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
 #define CREATE_NEW 1
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
@@ -133,6 +135,29 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
                       LPOVERLAPPED lpOverlapped);
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
+
+// Folders and their files (file_tree.cpp): deletion, attributes,
+// enumeration, folder removal and copies, on folder drives and FAT volumes.
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *PWIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindClose(HANDLE hFindFile);
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
+BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
 
 typedef INT_PTR(WINAPI *FARPROC)(void);
 

@@ -16,7 +16,8 @@ namespace {
 struct Rule {
     unsigned from;
     bool onward;  // every call from `from` on, not only that one
-    DWORD error;
+    DWORD error;  // 0: a rule that only acts
+    std::function<void()> action;
 };
 
 struct State {
@@ -46,17 +47,24 @@ void AddRule(const std::string &api, Rule rule) {
 
 DWORD Count(const char *api) {
     State &s = TheState();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    std::string name = AsciiLower(api);  // machine.ini names calls in any case
-    unsigned n = ++s.counts[name];
-    if (s.recording) s.calls.emplace_back(api);
-    if (s.log) std::fprintf(s.log, "%s\n", api);
-    auto it = s.rules.find(name);
-    if (it == s.rules.end()) return 0;
-    for (const Rule &r : it->second) {
-        if (n == r.from || (r.onward && n > r.from)) return r.error;
+    std::vector<std::function<void()>> actions;
+    DWORD error = 0;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        std::string name = AsciiLower(api);  // machine.ini names calls in any case
+        unsigned n = ++s.counts[name];
+        if (s.recording) s.calls.emplace_back(api);
+        if (s.log) std::fprintf(s.log, "%s\n", api);
+        auto it = s.rules.find(name);
+        if (it == s.rules.end()) return 0;
+        for (const Rule &r : it->second) {
+            if (n != r.from && !(r.onward && n > r.from)) continue;
+            if (r.action) actions.push_back(r.action);
+            if (!error) error = r.error;
+        }
     }
-    return 0;
+    for (auto &action : actions) action();  // outside the lock: it may call the platform
+    return error;
 }
 
 // "3:32" or "3+:32"; false when it is neither.
@@ -78,8 +86,11 @@ bool ParseRule(const std::string &text, Rule *rule) {
 
 }  // namespace
 
-void FailAt(const std::string &api, unsigned n, DWORD error) { AddRule(api, {n, false, error}); }
-void FailFrom(const std::string &api, unsigned n, DWORD error) { AddRule(api, {n, true, error}); }
+void FailAt(const std::string &api, unsigned n, DWORD error) { AddRule(api, {n, false, error, nullptr}); }
+void FailFrom(const std::string &api, unsigned n, DWORD error) { AddRule(api, {n, true, error, nullptr}); }
+void OnCall(const std::string &api, unsigned n, std::function<void()> action) {
+    AddRule(api, {n, false, 0, std::move(action)});
+}
 
 void Clear() {
     State &s = TheState();

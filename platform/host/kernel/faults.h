@@ -15,6 +15,7 @@
 // another one internally does not count (nor fail) that inner call. Host-only.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ namespace host::fault {
 
 void FailAt(const std::string &api, unsigned n, DWORD error);
 void FailFrom(const std::string &api, unsigned n, DWORD error);
+// Runs `action` when the n-th call of `api` begins (before any rule fails
+// it): what another thread or the user does at that very moment.
+void OnCall(const std::string &api, unsigned n, std::function<void()> action);
 // Forgets every rule and count and empties the call record.
 void Clear();
 // Starts keeping the names of the calls made (rules start it too).

@@ -4,6 +4,7 @@
 // rules (whole sectors, only within the disk, never grown).
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -136,7 +137,7 @@ int OpenFlags(DWORD disposition, bool exists, DWORD access, DWORD *error) {
     }
 }
 
-HANDLE OpenRegular(const char *name, DWORD access, DWORD disposition, DWORD attributes) {
+HANDLE OpenRegular(const char *name, DWORD access, DWORD share, DWORD disposition, DWORD attributes) {
     if (std::strlen(name) >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
     std::filesystem::path path = host::HostPathFor(name);
     size_t len = std::strlen(name);
@@ -158,6 +159,9 @@ HANDLE OpenRegular(const char *name, DWORD access, DWORD disposition, DWORD attr
     auto object = std::make_shared<RegularFile>();
     object->fd = open(path.c_str(), flags | O_CLOEXEC, mode);
     if (object->fd < 0) return Fail(errno == EEXIST ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+    // A handle that forbids deletion holds a shared lock, which DeleteFileA
+    // and CopyFileA of any process probe for (file_tree.cpp).
+    if (!(share & FILE_SHARE_DELETE)) flock(object->fd, LOCK_SH | LOCK_NB);
     bool reported = exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
     return Opened(object, access, reported ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
 }
@@ -170,12 +174,12 @@ std::shared_ptr<FileObject> FindFile(HANDLE h) {
 
 }  // namespace
 
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
                           DWORD attributes, HANDLE) {
     HOST_API(INVALID_HANDLE_VALUE)
     if (!name || !*name) return Fail(name ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);
     if (std::strncmp(name, "\\\\.\\", 4) == 0) return OpenDevice(name + 4, access, disposition);
-    return OpenRegular(name, access, disposition, attributes);
+    return OpenRegular(name, access, share, disposition, attributes);
 }
 
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED overlapped) {

@@ -1,5 +1,7 @@
 #include "platform/host/machine/fat_volume.h"
 
+#include <algorithm>
+
 #include "platform/host/machine/tool_runner.h"
 
 namespace host::fat {
@@ -42,6 +44,18 @@ std::optional<std::vector<Entry>> List(const Volume &volume, const std::string &
     if (base.back() != '/') base += '/';
     ToolResult r = Mtool("mdir", volume, {"-b", "-a", base});
     if (r.status != 0) return std::nullopt;
+    // mdir tells folders from files, mattrib the read-only ones: "  A  R   ::/X/Y".
+    ToolResult attributes = Mtool("mattrib", volume, {base + "*"});
+    std::vector<std::string> readOnly;
+    for (size_t at = 0; at < attributes.out.size();) {
+        size_t end = attributes.out.find('\n', at);
+        std::string line = attributes.out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? attributes.out.size() : end + 1;
+        size_t path = line.find(base);
+        if (path != std::string::npos && line.substr(0, path).find('R') != std::string::npos) {
+            readOnly.push_back(line.substr(path + base.size()));
+        }
+    }
     std::vector<Entry> entries;
     size_t start = 0;
     while (start < r.out.size()) {
@@ -53,6 +67,7 @@ std::optional<std::vector<Entry>> List(const Volume &volume, const std::string &
         e.name = line.substr(base.size());
         e.directory = !e.name.empty() && e.name.back() == '/';
         if (e.directory) e.name.pop_back();
+        e.readOnly = std::find(readOnly.begin(), readOnly.end(), e.name) != readOnly.end();
         if (!e.name.empty() && e.name != "." && e.name != "..") entries.push_back(e);
     }
     return entries;
@@ -76,6 +91,11 @@ bool MakeDir(const Volume &volume, const std::string &folder) {
 
 bool RemoveDir(const Volume &volume, const std::string &folder) {
     return Mtool("mrd", volume, {InVolume(folder)}).status == 0;
+}
+
+bool SetReadOnly(const Volume &volume, const std::string &path, bool readOnly) {
+    std::vector<std::string> args = {"-a", "-s", "-h", readOnly ? "+r" : "-r", InVolume(path)};
+    return Mtool("mattrib", volume, args).status == 0;
 }
 
 }  // namespace host::fat

@@ -19,6 +19,7 @@ struct Volume {
 struct Entry {
     std::string name;  // long name when it has one
     bool directory = false;
+    bool readOnly = false;
 };
 
 // Paths inside a volume are DOS paths relative to its root: "RECOVERY\X.EXE"
@@ -28,7 +29,8 @@ struct Entry {
 // trailing blanks; empty when there is none. Nothing when the volume cannot
 // be read.
 std::optional<std::string> Label(const Volume &volume);
-// The entries of a folder, without "." and ".."; nothing when it is missing.
+// The entries of a folder, without "." and "..", with their read-only
+// attribute; nothing when it is missing.
 std::optional<std::vector<Entry>> List(const Volume &volume, const std::string &folder);
 // Copies a host file into the volume, replacing a file of that name.
 bool CopyIn(const Volume &volume, const std::filesystem::path &from, const std::string &to);
@@ -37,5 +39,7 @@ bool Delete(const Volume &volume, const std::string &file);
 bool MakeDir(const Volume &volume, const std::string &folder);
 // Removes an empty folder.
 bool RemoveDir(const Volume &volume, const std::string &folder);
+// Sets or clears the read-only attribute (the others are cleared with it).
+bool SetReadOnly(const Volume &volume, const std::string &path, bool readOnly);
 
 }  // namespace host::fat

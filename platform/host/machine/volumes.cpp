@@ -1,10 +1,6 @@
-// Drive letters and their volumes. A [drive X] section makes a folder drive
-// (path=) or a FAT volume in an image file (image=, with partition=N for an
-// entry of the image's partition table, read anew on every call). A
-// partition is mounted only while its entry holds a visible FAT type, as
-// Windows mounts it; otherwise the letter does not exist.
-#include <fcntl.h>
-#include <unistd.h>
+// The drive type and volume information of the machine's drives
+// (drives.h): folder drives answer what their section says, FAT volumes what
+// their boot sector and root directory hold.
 
 #include <cctype>
 #include <cstring>
@@ -12,96 +8,20 @@
 
 #include "partition/boot_sector.h"
 #include "platform/host/kernel/faults.h"
-#include "platform/host/machine/disk_image.h"
+#include "platform/host/machine/drives.h"
 #include "platform/host/machine/fat_volume.h"
 #include "platform/host/machine/machine.h"
-#include "platform/host/machine/disks.h"
 #include "platform/win.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-enum class State { kNoDrive, kNoVolume, kNotReady, kReady };
-
-struct Drive {
-    State state = State::kNoDrive;
-    UINT kind = DRIVE_UNKNOWN;
-    std::string section;
-    fs::path folder;         // a folder drive, or
-    host::fat::Volume fat;   // a FAT volume in an image
-};
+using host::Drive;
+using State = host::Drive::State;
 
 std::string Get(const std::string &section, const char *key) {
     return host::MachineSetting(section, key).value_or("");
-}
-
-UINT KindNamed(const std::string &name, UINT fallback) {
-    static const struct {
-        const char *name;
-        UINT kind;
-    } kKinds[] = {{"removable", DRIVE_REMOVABLE}, {"fixed", DRIVE_FIXED},     {"remote", DRIVE_REMOTE},
-                  {"cdrom", DRIVE_CDROM},         {"ramdisk", DRIVE_RAMDISK}};
-    if (name.empty()) return fallback;
-    for (const auto &k : kKinds) {
-        if (name == k.name) return k.kind;
-    }
-    return DRIVE_UNKNOWN;
-}
-
-bool ReadSector(const fs::path &image, uint64_t offset, void *sector) {
-    int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = pread(fd, sector, kSectorSize, static_cast<off_t>(offset)) == kSectorSize;
-    close(fd);
-    return ok;
-}
-
-// Where partition entry `index` of the image starts, when Windows would
-// mount it: a visible FAT type (FAT12, FAT16, FAT32, with or without LBA).
-std::optional<uint64_t> MountedPartition(const fs::path &image, int index) {
-    MasterBootRecord mbr;
-    if (index < 0 || index >= static_cast<int>(MasterBootRecord::kEntryCount) || !ReadSector(image, 0, &mbr) ||
-        !mbr.HasValidSignature()) {
-        return std::nullopt;
-    }
-    const PartitionEntry &entry = mbr.aEntries[index];
-    if (!IsMountableFatType(entry.Type())) return std::nullopt;
-    return entry.StartByteOffset();
-}
-
-void ResolveImage(Drive *d, const std::string &image) {
-    std::string partition = Get(d->section, "partition");
-    d->kind = KindNamed(Get(d->section, "kind"), partition.empty() ? DRIVE_REMOVABLE : DRIVE_FIXED);
-    d->fat.image = host::MachineFile(image);
-    std::error_code ec;
-    bool allowDevice = host::disk::IsTrue(Get(d->section, "allow_device"));
-    if (!fs::exists(d->fat.image, ec) || !host::disk::ImageAllowed(d->fat.image, allowDevice)) {
-        d->state = State::kNotReady;  // an empty drive: no medium
-        return;
-    }
-    if (partition.empty()) {
-        d->state = State::kReady;
-        return;
-    }
-    auto offset = MountedPartition(d->fat.image, std::atoi(partition.c_str()));
-    d->state = offset ? State::kReady : State::kNoVolume;
-    d->fat.offset = offset.value_or(0);
-}
-
-Drive Find(char letter) {
-    Drive d;
-    d.section = std::string("drive ") + letter;
-    std::string image = Get(d.section, "image"), path = Get(d.section, "path"), kind = Get(d.section, "kind");
-    if (!image.empty()) {
-        ResolveImage(&d, image);
-    } else if (!path.empty() || !kind.empty()) {
-        d.kind = KindNamed(kind, DRIVE_FIXED);
-        d.folder = host::DriveFolder(letter);
-        std::error_code ec;
-        d.state = fs::is_directory(d.folder, ec) ? State::kReady : State::kNotReady;
-    }
-    return d;
 }
 
 // "X:\" exactly; NULL is the current directory's drive, the program's.
@@ -135,7 +55,7 @@ VolumeInfo FolderVolume(const Drive &d, char letter) {
 // root directory.
 DWORD FatVolume(const Drive &d, VolumeInfo *v) {
     FatBootSector boot;
-    if (!ReadSector(d.fat.image, d.fat.offset, &boot)) return ERROR_NOT_READY;
+    if (!host::ReadSector(d.fat.image, d.fat.offset, &boot)) return ERROR_NOT_READY;
     if (!boot.HasValidSignature() || boot.bpb.BytesPerSector() != kSectorSize) return ERROR_UNRECOGNIZED_VOLUME;
     v->fsName = boot.IsFat32() ? "FAT32" : "FAT";
     v->serial = boot.Serial();
@@ -157,7 +77,7 @@ UINT WINAPI GetDriveTypeA(LPCSTR root) {
     HOST_API(DRIVE_UNKNOWN)
     auto letter = RootLetter(root);
     if (!letter) return DRIVE_NO_ROOT_DIR;
-    Drive d = Find(*letter);
+    Drive d = host::FindDrive(*letter);
     if (d.state == State::kNoDrive || d.state == State::kNoVolume) return DRIVE_NO_ROOT_DIR;
     return d.kind;
 }
@@ -171,7 +91,7 @@ BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR label, DWORD labelSize, LPD
     VolumeInfo v;
     if (!letter) {
         error = ERROR_INVALID_NAME;
-    } else if (d = Find(*letter); d.state == State::kNoDrive || d.state == State::kNoVolume) {
+    } else if (d = host::FindDrive(*letter); d.state == State::kNoDrive || d.state == State::kNoVolume) {
         error = ERROR_PATH_NOT_FOUND;
     } else if (d.state == State::kNotReady) {
         error = ERROR_NOT_READY;
