@@ -12,6 +12,13 @@ struct HandleObject {
     virtual ~HandleObject() = default;
 };
 
+// An object a wait can end on: a thread or a process.
+struct Waitable : HandleObject {
+    // Waits up to `realMs` milliseconds of real time (negative: for as long
+    // as it takes); true once the object is signalled.
+    virtual bool Wait(double realMs) = 0;
+};
+
 // Stores an object and returns its new handle (never null, never -1).
 HANDLE AddHandle(std::shared_ptr<HandleObject> object);
 // The object behind a handle, or null.

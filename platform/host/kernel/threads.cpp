@@ -22,7 +22,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct ThreadObject : host::HandleObject {
+struct ThreadObject : host::Waitable {
+    bool Wait(double realMs) override {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (realMs < 0) {
+            done.wait(lock, [&] { return finished; });
+            return true;
+        }
+        return done.wait_for(lock, std::chrono::duration<double, std::milli>(realMs), [&] { return finished; });
+    }
+
     std::mutex mutex;
     std::condition_variable done;
     bool finished = false;
@@ -159,23 +168,16 @@ BOOL WINAPI GetExitCodeThread(HANDLE h, LPDWORD code) {
 
 DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
     HOST_API(WAIT_FAILED)
-    auto thread = FindThread(h);
-    if (!thread) {
+    auto object = host::FindHandleAs<host::Waitable>(h);
+    if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    std::unique_lock<std::mutex> lock(thread->mutex);
-    if (ms == INFINITE) {
-        thread->done.wait(lock, [&] { return thread->finished; });
-        return WAIT_OBJECT_0;
-    }
+    if (ms == INFINITE) return object->Wait(-1), WAIT_OBJECT_0;
     double scale = host::ClockScale();
     // On the virtual clock a timed wait still yields for a moment of real
     // time, so that a polling loop does not spin the processor.
-    double realMs = scale <= 0 ? 1.0 : ms * scale;
-    bool done = thread->done.wait_for(lock, std::chrono::duration<double, std::milli>(realMs),
-                                      [&] { return thread->finished; });
-    if (done) return WAIT_OBJECT_0;
+    if (object->Wait(scale <= 0 ? 1.0 : ms * scale)) return WAIT_OBJECT_0;
     if (scale <= 0) host::AdvanceVirtualClock(ms);
     return WAIT_TIMEOUT;
 }
