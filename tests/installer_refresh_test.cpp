@@ -92,7 +92,8 @@ TEST_F(SecondPhaseStepTest, InstallersThatCannotRunOrBeAwaited) {
     Installer(Flag("complete"));
     host::fault::FailAt("WaitForSingleObject", 1, ERROR_INVALID_HANDLE);
     EXPECT_EQ(RunNewInstaller(), IDS_INSTALL_UNSUCCESSFUL);
-    std::strcpy(g_szSelfPath, ("C:\\" + std::string(250, 'P') + "\\UPDATE.EXE").c_str());
+    std::strcpy(g_szSelfPath, ("C:\\" + std::string(240, 'P') + "\\UPDATE.EXE").c_str());
+    std::strcpy(g_szInstaller, std::string(99, 'S').c_str());
     EXPECT_EQ(RunNewInstaller(), IDS_INSTALL_NOT_POSSIBLE) << "a path that does not fit is refused";
 }
 
