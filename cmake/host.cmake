@@ -62,8 +62,11 @@ target_link_libraries(update PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,zav_logic>")
 file(GLOB ZAV_MACHINE_SOURCES CONFIGURE_DEPENDS tools/zav-machine/*.cpp)
 add_executable(zav-machine ${ZAV_MACHINE_SOURCES})
 target_link_libraries(zav-machine PRIVATE zav_host)
-add_dependencies(zav-machine update)
+add_dependencies(zav-machine update zav-setup)
 add_subdirectory(tools/kdo32up)
+# The new version's installer, installed into machines as SETUP.EXE.
+add_executable(zav-setup tools/zav-setup/setup.cpp)
+target_link_libraries(zav-setup PRIVATE zav_host)
 
 # --- Tests.
 enable_testing()

@@ -85,7 +85,7 @@ TEST_F(ZavMachineBootTest, OldVersionPiecesPerSystem) {
          {"windows", "windows-nt", "services", "uninstall", "keldan"}, {"program-files", "start-menu"}},
         {"--os 2000 --old-version --without keldan --without uninstall --without program-files --without services",
          {"windows", "windows-nt", "run"}, {"start-menu", "installer"}},
-        {"--os 95", {"windows", "windows-9x"}, {}},  // Windows alone
+        {"--os 95", {"windows", "windows-9x"}, {"installer"}},  // Windows and the update package
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.options);

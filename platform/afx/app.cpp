@@ -50,6 +50,10 @@ int AfxWinMain(LPCSTR lpCmdLine) {
     CWinApp *app = AfxGetApp();
     if (!app) return -1;
     app->InitModule(lpCmdLine);
+    // The user interface thread has its message queue before a worker can
+    // post to it, as the framework's start-up gives it on Windows.
+    MSG msg;
+    ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
     app->InitInstance();  // the program runs inside it; there is no main window to serve afterwards
     return app->ExitInstance();
 }

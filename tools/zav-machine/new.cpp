@@ -2,6 +2,7 @@
 // Windows has, a first hard disk (disk.cpp), the update program installed
 // as C:\UPDATE\UPDATE.EXE with its INT 13h access library beside it and,
 // when asked for, version 1.0 of the product (old_version.cpp).
+#include <strings.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -46,8 +47,17 @@ bool ParseNew(const Args &args, NewOptions *options, std::string *error) {
         }
     }
     if (options->dir.empty()) return *error = "new needs a folder", false;
-    if (options->installer.empty() && options->old.install && !options->old.without.count("installer")) {
+    if (options->installer.empty() && !options->old.without.count("installer")) {
         options->installer = "SETUP.EXE";  // the update package's own installer
+    }
+    // A bare file name, as the update's command line takes it, and none of
+    // the files new installs itself.
+    const std::string &name = options->installer;
+    if (name.find_first_of("\\/:") != std::string::npos || name == "." || name == "..") {
+        return *error = "--installer takes a bare file name, not '" + name + "'", false;
+    }
+    for (const char *own : {"UPDATE.EXE", "kdo_32up.dll"}) {
+        if (strcasecmp(name.c_str(), own) == 0) return *error = "--installer cannot be " + std::string(own), false;
     }
     return CheckDiskOptions(options->disk, error) && CheckOldVersionOptions(options->old, error);
 }
@@ -94,7 +104,10 @@ int CmdNew(const Args &args) {
     if (ec) return Fail("cannot install the update program: " + ec.message());
     fs::copy_file(library, update / "kdo_32up.dll", fs::copy_options::overwrite_existing, ec);
     if (ec) return Fail("cannot install the INT 13h access library: " + ec.message());
-    if (!options.installer.empty()) WriteInstallerStandIn(update / options.installer);
+    if (!options.installer.empty()) {
+        fs::copy_file(ProgramBeside("zav-setup"), update / options.installer, fs::copy_options::overwrite_existing, ec);
+        if (ec) return Fail("cannot install the installer: " + ec.message());
+    }
     if (error = UseMachine(options.dir); !error.empty() || !InstallWindows(options.os, options.old, &error)) {
         return Fail(error);
     }

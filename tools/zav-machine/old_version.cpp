@@ -301,14 +301,5 @@ bool InstallWindows(const std::string &os, const OldVersionOptions &options, std
     return installer.Files(error) && installer.Registry(error);
 }
 
-void WriteInstallerStandIn(const fs::path &path) {
-    std::ofstream(path) << "#!/bin/sh\n"
-                           "# Installer stand-in: records that it ran, in the machine's installer.log.\n"
-                           "machine=${ZAV_MACHINE:-$(cd \"$(dirname \"$0\")/../../..\" && pwd)}\n"
-                           "echo \"$(basename \"$0\") ran with: $*\" >> \"$machine/installer.log\"\n"
-                           "exit 0\n";
-    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                              fs::perms::others_read | fs::perms::others_exec);
-}
 
 }  // namespace zm

@@ -54,8 +54,5 @@ bool CheckOldVersionOptions(const OldVersionOptions &options, std::string *error
 // itself has, then version 1.0's entries and files as the options ask
 // (its installer stand-in excepted).
 bool InstallWindows(const std::string &os, const OldVersionOptions &options, std::string *error);
-// A stand-in for an installer: appends "NAME ran with: ARGS" to the
-// machine's installer.log and exits 0.
-void WriteInstallerStandIn(const std::filesystem::path &path);
 
 }  // namespace zm

@@ -176,6 +176,10 @@ void TranscriptFrontend::Show(const DialogView &d) {
     shown_[d.hwnd] = d;
     everShown_.insert(d.hwnd);
     PrintLines(Block(d));
+    // A cursor set while nothing was on screen (by the first dialog's
+    // WM_INITDIALOG) is told with the dialog that shows it.
+    if (cursorUntold_) PrintLines({"--- cursor: " + CursorName(cursor_)});
+    cursorUntold_ = false;
 }
 
 void TranscriptFrontend::ControlChanged(const DialogView &d, size_t index, Change what) {
@@ -215,7 +219,8 @@ void TranscriptFrontend::CursorChanged(int cursorId) {
     std::lock_guard lock(mu_);
     if (cursorId == cursor_) return;
     cursor_ = cursorId;
-    if (!shown_.empty()) PrintLines({"--- cursor: " + CursorName(cursorId)});
+    cursorUntold_ = shown_.empty();
+    if (!cursorUntold_) PrintLines({"--- cursor: " + CursorName(cursorId)});
 }
 
 }  // namespace host::ui

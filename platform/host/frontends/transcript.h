@@ -62,6 +62,7 @@ protected:
     std::map<HWND, DialogView> shown_;  // dialogs visible now
     std::set<HWND> everShown_;
     int cursor_ = 32512;
+    bool cursorUntold_ = false;  // changed while no dialog was shown
 };
 
 }  // namespace host::ui

@@ -364,6 +364,21 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     return error ? Fail(error) : TRUE;
 }
 
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+    HOST_API(FALSE)
+    Place p = Locate(lpPathName);
+    if (p.error) return Fail(p.error);
+    if (p.root) return Fail(ERROR_ALREADY_EXISTS);
+    if (p.drive.writeProtected) return Fail(ERROR_WRITE_PROTECT);
+    if (p.OnFat()) {
+        if (FatEntry(p.drive.fat, p.dos)) return Fail(ERROR_ALREADY_EXISTS);
+        if (!host::fat::List(p.drive.fat, Parent(p.dos))) return Fail(ERROR_PATH_NOT_FOUND);
+        return host::fat::MakeDir(p.drive.fat, p.dos) ? TRUE : Fail(ERROR_ACCESS_DENIED);
+    }
+    if (mkdir(p.file.c_str(), 0755) == 0) return TRUE;
+    return Fail(errno == EEXIST ? ERROR_ALREADY_EXISTS : errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+}
+
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     HOST_API(INVALID_HANDLE_VALUE)
     if (!lpFindFileData) return SetLastError(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE;
