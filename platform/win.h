@@ -7,6 +7,11 @@
 #include <windows.h>
 #include <mbstring.h>
 #include <stdlib.h>
+// The program is written for 32-bit Windows; the 64-bit headers name the
+// class cursor only for SetClassLongPtr, while the index stays -12.
+#ifndef GCL_HCURSOR
+#define GCL_HCURSOR (-12)
+#endif
 #else
 #include "platform/host/win_types.h"
 #include "platform/host/win_kernel.h"
