@@ -139,8 +139,11 @@ TEST_F(ZavMachineBootTest, OldVersionEntriesNameWhatIsInstalled) {
 
 TEST_F(ZavMachineBootTest, BadOptionsMakeNothing) {
     // No such piece, nothing to leave out of, bad numbers, nowhere to keep the number.
+    // Mended: an installer name is a bare file name, and never one of new's own files.
     for (const char *options : {"--old-version --without registry", "--without run", "--build 40x7", "--build",
-                                "--build 4001 --without keldan"}) {
+                                "--build 4001 --without keldan", "--installer SUB/DIR/X.EXE", "--installer ..",
+                                "--installer /tmp/X.EXE", "--installer C:X.EXE", "--installer update.exe",
+                                "--installer KDO_32UP.DLL"}) {
         SCOPED_TRACE(options);
         EXPECT_EQ(Tool("new " + (machine_.Dir() / "bad").string() + " " + options).status, 2);
         EXPECT_FALSE(fs::exists(machine_.Dir() / "bad"));
