@@ -6,13 +6,36 @@
 
 #include "partition/mbr.h"
 #include "platform/host/machine/disks.h"
+#include "platform/host/machine/fat_volume.h"
 #include "platform/host/machine/machine.h"
 #include "platform/host/registry/store.h"
 #include "platform/win.h"
 #include "tools/zav-machine/zav_machine.h"
 
+namespace fs = std::filesystem;
+
 namespace zm {
 namespace {
+
+// The service partition's recovery programs, each with its first line.
+void ShowRecovery(const host::fat::Volume &volume, size_t entry) {
+    auto files = host::fat::List(volume, "RECOVERY");
+    if (!files) return;
+    std::printf("    partition %zu RECOVERY:", entry);
+    fs::path scratch = host::MachineDir() / ".show-scratch";
+    for (const host::fat::Entry &f : *files) {
+        std::string first;
+        if (!f.directory && host::fat::CopyOut(volume, "RECOVERY\\" + f.name, scratch)) {
+            std::ifstream in(scratch);
+            std::getline(in, first);
+            if (!first.empty() && first.back() == '\r') first.pop_back();
+        }
+        std::printf(" %s \"%s\"", f.name.c_str(), first.c_str());
+    }
+    std::printf("\n");
+    std::error_code ec;
+    fs::remove(scratch, ec);
+}
 
 void ShowDisk() {
     auto disk = host::FirstDisk();
@@ -31,11 +54,17 @@ void ShowDisk() {
         std::printf("  no partition table\n");
         return;
     }
-    std::printf("  entry  type  state    start LBA     sectors\n");
+    std::printf("  entry  type  state    start LBA     sectors  label\n");
     for (size_t i = 0; i < MasterBootRecord::kEntryCount; ++i) {
         const PartitionEntry &e = mbr.aEntries[i];
         const char *state = e.Type() == 0 ? "empty" : (e.Type() & kTypeHiddenBit) ? "hidden" : "visible";
-        std::printf("  %-5zu  %02x    %-7s  %9u  %10u\n", i, e.Type(), state, e.StartLba(), e.SectorCount());
+        // The label also of a partition Windows does not mount (hidden).
+        host::fat::Volume volume{disk->image, e.StartByteOffset()};
+        bool fat = IsMountableFatType(static_cast<uint8_t>(e.Type() & ~kTypeHiddenBit));
+        std::string label = fat ? host::fat::Label(volume).value_or("(no FAT volume)") : "";
+        std::printf("  %-5zu  %02x    %-7s  %9u  %10u%s%s\n", i, e.Type(), state, e.StartLba(), e.SectorCount(),
+                    label.empty() ? "" : "  ", label.c_str());
+        if (fat) ShowRecovery(volume, i);
     }
 }
 
