@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -84,10 +86,23 @@ void Exchange(int in, int out, int err, const std::string &input, ToolResult *re
     if (in >= 0) close(in);
 }
 
+// ZAV_TOOL_LOG names a file that gets "TOOL MICROSECONDS" per run, so that
+// a benchmark can tell how much of a phase the outside tools take.
+void LogToolTime(const std::string &tool, std::chrono::steady_clock::time_point started) {
+    const char *log = std::getenv("ZAV_TOOL_LOG");
+    if (!log || !*log) return;
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+    if (FILE *f = std::fopen(log, "a")) {
+        std::fprintf(f, "%s %lld\n", tool.c_str(), static_cast<long long>(us));
+        std::fclose(f);
+    }
+}
+
 }  // namespace
 
 ToolResult RunTool(const std::vector<std::string> &argv, const std::vector<std::string> &env,
                    const std::string &input) {
+    auto started = std::chrono::steady_clock::now();
     ToolResult result;
     std::string program = argv.empty() ? std::string() : FindTool(argv[0]);
     if (program.empty()) return result;
@@ -122,6 +137,7 @@ ToolResult RunTool(const std::vector<std::string> &argv, const std::vector<std::
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    LogToolTime(argv[0], started);
     return result;
 }
 
