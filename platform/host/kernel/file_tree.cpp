@@ -293,16 +293,19 @@ DWORD CopyWithFat(const Place &from, const Place &to, bool failIfExists) {
     const fs::path source = from.OnFat() ? scratch : from.file;
     if (!to.OnFat()) {
         error = CopyBetweenFolders(source, to.file, failIfExists);
-    } else if (auto existing = FatEntry(to.drive.fat, to.dos)) {
-        error = failIfExists ? ERROR_FILE_EXISTS : existing->directory || existing->readOnly ? ERROR_ACCESS_DENIED : 0;
-    } else if (!host::fat::List(to.drive.fat, Parent(to.dos))) {
-        error = ERROR_PATH_NOT_FOUND;
+    } else if (auto readOnly = host::fat::ReadOnlyOf(to.drive.fat, to.dos)) {
+        error = failIfExists ? ERROR_FILE_EXISTS : *readOnly ? ERROR_ACCESS_DENIED : 0;
     }
     struct stat st;
     if (!error && to.OnFat()) {
-        if (stat(source.c_str(), &st) != 0) error = MissingError(source);
-        else if (!host::fat::CopyIn(to.drive.fat, source, to.dos)) error = ERROR_WRITE_FAULT;
-        else if (!(st.st_mode & S_IWUSR)) host::fat::SetReadOnly(to.drive.fat, to.dos, true);
+        if (stat(source.c_str(), &st) != 0) {
+            error = MissingError(source);
+        } else if (!host::fat::CopyIn(to.drive.fat, source, to.dos)) {
+            // mcopy fails when the target's folder is missing, which is what usually went wrong.
+            error = host::fat::List(to.drive.fat, Parent(to.dos)) ? ERROR_WRITE_FAULT : ERROR_PATH_NOT_FOUND;
+        } else if (!(st.st_mode & S_IWUSR)) {
+            host::fat::SetReadOnly(to.drive.fat, to.dos, true);
+        }
     }
     std::error_code ec;
     fs::remove(scratch, ec);

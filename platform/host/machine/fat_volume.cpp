@@ -93,6 +93,13 @@ bool RemoveDir(const Volume &volume, const std::string &folder) {
     return Mtool("mrd", volume, {InVolume(folder)}).status == 0;
 }
 
+std::optional<bool> ReadOnlyOf(const Volume &volume, const std::string &path) {
+    ToolResult r = Mtool("mattrib", volume, {InVolume(path)});
+    if (r.status != 0) return std::nullopt;
+    size_t at = r.out.find("::/");
+    return at != std::string::npos && r.out.substr(0, at).find('R') != std::string::npos;
+}
+
 bool SetReadOnly(const Volume &volume, const std::string &path, bool readOnly) {
     std::vector<std::string> args = {"-a", "-s", "-h", readOnly ? "+r" : "-r", InVolume(path)};
     return Mtool("mattrib", volume, args).status == 0;

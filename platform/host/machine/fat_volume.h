@@ -39,6 +39,9 @@ bool Delete(const Volume &volume, const std::string &file);
 bool MakeDir(const Volume &volume, const std::string &folder);
 // Removes an empty folder.
 bool RemoveDir(const Volume &volume, const std::string &folder);
+// Whether the file is read-only; nothing when there is no such entry. One
+// tool run, cheaper than listing its folder.
+std::optional<bool> ReadOnlyOf(const Volume &volume, const std::string &path);
 // Sets or clears the read-only attribute (the others are cleared with it).
 bool SetReadOnly(const Volume &volume, const std::string &path, bool readOnly);
 
