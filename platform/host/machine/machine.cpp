@@ -121,14 +121,22 @@ fs::path HostPathFor(const std::string &windowsPath) {
     if (dir.empty()) return {};
     std::string rest = windowsPath.substr(2);
     if (!rest.empty() && rest[0] != '\\' && rest[0] != '/') return {};  // drive-relative paths are not served
-    for (const std::string &part : SplitPath(rest)) {
-        if (part == "." ) continue;
+    std::vector<std::string> parts;  // "." and ".." applied; ".." never leaves the drive
+    for (std::string &part : SplitPath(rest)) {
         if (part == "..") {
-            if (dir != DriveFolder(windowsPath[0])) dir = dir.parent_path();
-            continue;
+            if (!parts.empty()) parts.pop_back();
+        } else if (part != ".") {
+            parts.push_back(std::move(part));
         }
-        dir = MatchEntry(dir, part);
     }
+    // The exact names first, in one look: a tree walk passes the names its
+    // enumeration gave, so the folders are scanned only for a name in
+    // another case.
+    fs::path exact = dir;
+    for (const std::string &part : parts) exact /= part;
+    std::error_code ec;
+    if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec) return exact;
+    for (const std::string &part : parts) dir = MatchEntry(dir, part);
     return dir;
 }
 
