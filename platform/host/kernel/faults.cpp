@@ -91,6 +91,9 @@ void FailFrom(const std::string &api, unsigned n, DWORD error) { AddRule(api, {n
 void OnCall(const std::string &api, unsigned n, std::function<void()> action) {
     AddRule(api, {n, false, 0, std::move(action)});
 }
+void OnCallsFrom(const std::string &api, unsigned n, std::function<void()> action) {
+    AddRule(api, {n, true, 0, std::move(action)});
+}
 
 void Clear() {
     State &s = TheState();

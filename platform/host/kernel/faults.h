@@ -28,6 +28,8 @@ void FailFrom(const std::string &api, unsigned n, DWORD error);
 // Runs `action` when the n-th call of `api` begins (before any rule fails
 // it): what another thread or the user does at that very moment.
 void OnCall(const std::string &api, unsigned n, std::function<void()> action);
+// The same at every call from the n-th on.
+void OnCallsFrom(const std::string &api, unsigned n, std::function<void()> action);
 // Forgets every rule and count and empties the call record.
 void Clear();
 // Starts keeping the names of the calls made (rules start it too).
