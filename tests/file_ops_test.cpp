@@ -179,6 +179,22 @@ TEST(FileOpsErrors, DrivesAndFilesThatRefuse) {
     EXPECT_EQ(DeleteDirectoryTree("C:\\OLD", nullptr), UPD_OK);
 }
 
+// A tree as deep as its paths allow goes whole; one level more is refused
+// rather than cut.
+TEST(FileOpsErrors, DeepTreesAndPathsThatWouldNotFit) {
+    test::TestMachine machine;
+    machine.Create("2000", "");
+    std::string deep = "C:\\OLD";
+    while (deep.size() + 6 < MAX_PATH - 6) deep += "\\A";
+    machine.WriteFile(deep + "\\F.TXT");
+    EXPECT_EQ(DeleteDirectoryTree("C:\\OLD", nullptr), UPD_OK);
+    EXPECT_FALSE(fs::exists(machine.DriveC() / "OLD"));
+    std::string tooDeep = "C:\\" + std::string(254, 'B');
+    fs::create_directories(host::HostPathFor(tooDeep));
+    EXPECT_EQ(DeleteDirectoryTree(tooDeep.c_str(), nullptr), IDS_DISKETTE_UNUSABLE) << "no room for \\*.*";
+    EXPECT_TRUE(fs::exists(host::HostPathFor(tooDeep)));
+}
+
 // A link inside the tree goes as a link: what it points to stays.
 TEST(FileOpsErrors, LinksAreRemovedNeverFollowed) {
     test::TestMachine machine;

@@ -37,6 +37,8 @@ const Case kCases[] = {
     {"Nt4TypecNoPartitionWork", "nt4", 1, 1, "no-drive", UPD_OK, 5, true, true},
     {"Windows98KeepsAnAllUsersFolder", "98", 1, 0, "all-users", UPD_OK, 5, true, true},
     {"AnInstallPathAtADriveRootDeletesNothing", "2000", 1, 0, "root", UPD_OK, 5, false, true},
+    {"AnInstallPathLeadingUpToTheRootDeletesNothing", "2000", 1, 0, "dotdot", UPD_OK, 5, false, true},
+    {"AStartMenuPathTooLongIsSkipped", "2000", 1, 0, "long-menu", UPD_OK, 5, true, true},
     {"NoServiceDrive", "2000", 1, 0, "no-drive", IDS_SERVICE_CONTENTS_UNEXPECTED, 0, false, false},
     {"AFileInUse", "2000", 1, 0, "in-use", IDS_FLOPPY_IN_USE, 0, false, false},
     {"KeldanKeyProtected", "2000", 1, 0, "protect", IDS_MAKER_KEY_NOT_DELETED, 2, true, false},
@@ -70,6 +72,13 @@ protected:
             machine_.WriteFile("C:\\ALL\\ZAV backup and restore\\X.LNK");
         }
         if (setup == "root") machine_.SetString(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Info", "InstallPath", "C:\\");
+        if (setup == "dotdot") {
+            machine_.SetString(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Info", "InstallPath", "C:\\UPDATE\\..");
+        }
+        if (setup == "long-menu") {  // no room for "\ZAV backup and restore": refused, never cut
+            machine_.SetString(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                               "programs", "C:\\" + std::string(240, 'M'));
+        }
         if (setup == "in-use") host::fault::FailFrom("DeleteFileA", 1, ERROR_SHARING_VIOLATION);
         if (setup == "protect") std::ofstream(machine_.Dir() / "registry.protected") << "HKEY_LOCAL_MACHINE\\Software\\Keldan\\Salvix\n";
         if (setup == "no-installer") fs::remove(machine_.DriveC() / "UPDATE" / "SETUP.EXE");
@@ -111,7 +120,7 @@ TEST_P(SecondPhaseTest, StepsInOrderAndFailuresStopTheRest) {
     if (std::string(c.setup) == "all-users") {
         EXPECT_TRUE(Exists("C:\\ALL\\ZAV backup and restore\\X.LNK")) << "Windows 9x has no all-users folder";
     }
-    if (std::string(c.setup) == "root") {
+    if (std::string(c.setup) == "root" || std::string(c.setup) == "dotdot") {
         EXPECT_TRUE(Exists("C:\\UPDATE\\UPDATE.EXE"));
     }
     if (c.result == UPD_OK && c.service && !c.typec && std::string(c.setup) != "no-drive") {

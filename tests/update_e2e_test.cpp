@@ -126,6 +126,15 @@ TEST_P(UpdateE2eTest, BothPhasesAndBothRestarts) {
     EXPECT_EQ(Files("C:\\Program Files\\ZAV backup and restore"),
               (std::set<std::string>{"KBACKUP.EXE", "README.TXT", "Salvix/SLX_REST.EXE", "Salvix/DIAG/VDG_INIT.EXE",
                                      "DOS/FL_BOOT.DAT", "DOS/IO.SYS", "DOS/MSDOS.SYS", "DOS/COMMAND.COM"}));
+    // The Start-menu folders: 1.1's shortcut for the user; no all-users folder left on NT.
+    std::string user = std::string(c.options).find("--os 98") != std::string::npos
+                           ? "C:\\WINDOWS\\Start Menu\\Programs"
+                           : std::string(c.options).find("--os nt4") != std::string::npos
+                                 ? "C:\\WINNT\\Profiles\\Administrator\\Start Menu\\Programs"
+                                 : "C:\\Documents and Settings\\Administrator\\Start Menu\\Programs";
+    EXPECT_EQ(Files(user + "\\ZAV backup and restore"), (std::set<std::string>{"ZAV backup and restore.lnk"}));
+    std::string all = user.substr(0, user.find("Administrator")) + "All Users\\Start Menu\\Programs";
+    EXPECT_TRUE(Files(all + "\\ZAV backup and restore").empty());
     std::string registry;
     ASSERT_EQ(host::RegistryExport(&registry), 0);
     std::string keldan = registry.substr(registry.find("[HKEY_LOCAL_MACHINE\\Software\\Keldan]"));

@@ -85,9 +85,9 @@ bool InstallFiles() {
             continue;
         ok = WriteFileAt(path, content) && ok;
     }
+    // A Start menu it cannot write to is no reason to fail the installation.
     std::string menu = UserPrograms();
-    if (!menu.empty()) ok = WriteFileAt(menu + "\\ZAV backup and restore\\ZAV backup and restore.lnk",
-                                        "-> " + program + "\\KBACKUP.EXE\r\n") && ok;
+    if (!menu.empty()) WriteFileAt(menu + "\\ZAV backup and restore\\ZAV backup and restore.lnk", "-> " + program + "\\KBACKUP.EXE\r\n");
     return ok;
 }
 
