@@ -90,6 +90,11 @@ TEST_F(SecondPhaseStepTest, InstallersThatCannotRunOrBeAwaited) {
     machine_.WriteFile("C:\\UPDATE\\SETUP.EXE", "not a program");
     EXPECT_EQ(RunNewInstaller(), IDS_INSTALL_NOT_POSSIBLE);
     Installer(Flag("complete"));
+    std::ofstream(machine_.Dir() / "machine.ini", std::ios::app) << "[program setup.exe]\nbroken=1\n";
+    host::ReloadMachine();
+    EXPECT_EQ(RunNewInstaller(), IDS_INSTALL_NOT_POSSIBLE) << "a damaged copy";
+    std::ofstream(machine_.Dir() / "machine.ini", std::ios::app) << "[program setup.exe]\nbroken=0\n";
+    host::ReloadMachine();
     host::fault::FailAt("WaitForSingleObject", 1, ERROR_INVALID_HANDLE);
     EXPECT_EQ(RunNewInstaller(), IDS_INSTALL_UNSUCCESSFUL);
     std::strcpy(g_szSelfPath, ("C:\\" + std::string(240, 'P') + "\\UPDATE.EXE").c_str());

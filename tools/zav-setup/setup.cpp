@@ -9,6 +9,7 @@
 //   install_path=0             no Salvix InstallPath
 //   omit=VDG_INIT.EXE          that program is not installed
 //   exit=N                     the exit code (the flag is written anyway)
+// and "[program SETUP.EXE] broken=1" makes it no program at all.
 #include <unistd.h>
 
 #include <cstdio>

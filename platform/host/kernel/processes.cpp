@@ -20,6 +20,7 @@
 
 #include "platform/host/kernel/faults.h"
 #include "platform/host/kernel/handles.h"
+#include "platform/host/machine/disk_image.h"
 #include "platform/host/machine/machine.h"
 #include "platform/win.h"
 
@@ -75,6 +76,9 @@ DWORD Locate(LPCSTR name, std::filesystem::path *file) {
     if (file->empty() || stat(file->parent_path().c_str(), &st) != 0) return ERROR_PATH_NOT_FOUND;
     if (stat(file->c_str(), &st) != 0) return ERROR_FILE_NOT_FOUND;
     if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+    // "[program NAME] broken=1": the machine's copy of that program is damaged.
+    std::string section = "program " + file->filename().string();
+    if (host::disk::IsTrue(host::MachineSetting(section, "broken").value_or(""))) return ERROR_BAD_EXE_FORMAT;
     return IsProgram(*file) ? 0 : ERROR_BAD_EXE_FORMAT;
 }
 
