@@ -1,6 +1,6 @@
 // The driver's second phase in process, on machines made by zav-machine:
-// the worker and the diskette attempt are doubles behind their own names,
-// everything else is the program's. Outcomes are read where a user would
+// the diskette attempt is a double behind its own name, everything else
+// (the worker, the installer, the re-hide) is the program's. Outcomes are read where a user would
 // see them: the partition's type byte on disk, the restart request and the
 // dialogs of the transcript.
 #include <gtest/gtest.h>
@@ -17,18 +17,12 @@
 
 namespace {
 
-// The operations of the second phase the driver calls, replaced: the worker
-// shows its failure once without the note, as the real one does.
+// The diskette attempt, replaced until the diskette work lands.
 class DoubledApp : public CUpdateApp {
 public:
-    UPD_RESULT nPhase = UPD_OK;
     std::vector<UPD_RESULT> diskette;  // one result per attempt
     size_t nAttempts = 0;
 
-    UPD_RESULT RunSecondPhase(int, int) override {
-        if (nPhase != UPD_OK) ShowFailure(nPhase, 0);
-        return nPhase;
-    }
     UPD_RESULT CreateStartupDiskette() override {
         return nAttempts < diskette.size() ? diskette[nAttempts++] : IDS_USER_CANCELLED;
     }
@@ -40,7 +34,7 @@ struct Case {
     const char *os;       // the machine's system
     const char *service;  // zav-machine's --service of the visible partition; "none"
     const char *options;  // after "hide SETUP.EXE"
-    UPD_RESULT nPhase;
+    UPD_RESULT nPhase;  // 118: the installer is no program
     std::vector<UPD_RESULT> diskette;
     const char *answers;        // ZAV_ANSWERS, for the retry question
     const char *fault;          // a WriteFile fault (the re-hide's MBR write): "" none
@@ -117,6 +111,14 @@ std::vector<std::string> Dialogs(const std::string &out) {
 TEST_P(DriverSecondPhaseTest, RehidesCompletesAndRestartsAsThePhaseEnds) {
     const Case &c = GetParam();
     machine_.CreateWithTool(std::string("--installer SETUP.EXE --os ") + c.os + " --service " + c.service);
+    // As a start after the first phase leaves it: the service volume mounted.
+    if (std::string(c.service) != "none") {
+        std::ofstream(machine_.Dir() / "machine.ini", std::ios::app) << "\n[drive D]\nimage=disk.img\npartition=1\n";
+    }
+    if (c.nPhase == IDS_INSTALL_NOT_POSSIBLE) {
+        std::ofstream(machine_.Dir() / "machine.ini", std::ios::app) << "\n[program SETUP.EXE]\nbroken=1\n";
+    }
+    host::ReloadMachine();
     if (*c.fault) {
         std::ofstream(machine_.Dir() / "machine.ini", std::ios::app) << "\n[faults]\nWriteFile=" << c.fault << "\n";
         host::ReloadMachine();
@@ -125,7 +127,6 @@ TEST_P(DriverSecondPhaseTest, RehidesCompletesAndRestartsAsThePhaseEnds) {
     setenv("ZAV_ANSWERS", c.answers, 1);
     host::ResetFrontendForTesting();
     DoubledApp app;
-    app.nPhase = c.nPhase;
     app.diskette = c.diskette;
     app.InitModule((std::string("hide SETUP.EXE") + c.options).c_str());
     testing::internal::CaptureStdout();
