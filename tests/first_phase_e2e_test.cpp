@@ -141,6 +141,7 @@ TEST_P(FirstPhaseE2eTest, RemovesSchedulesRestartsAndBoots) {
     }
     if (!c.restart && c.runOnce.empty() && std::string(c.answers).empty()) {
         EXPECT_EQ(Count(first.out, "=== dialog 132"), 1u) << first.out;  // the second phase's completion
+        EXPECT_EQ(first.out.find("text 1010"), std::string::npos) << "installed at once: no restart note";
     }
 
     // Exactly the listed entries went, and only the RunOnce value came.
