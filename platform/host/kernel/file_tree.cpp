@@ -421,9 +421,7 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
     HOST_API(FALSE)
     Place from = Locate(lpExistingFileName), to = Locate(lpNewFileName);
-    if (from.error) return Fail(from.error == ERROR_PATH_NOT_FOUND && from.drive.state == host::Drive::State::kReady
-                                    ? ERROR_FILE_NOT_FOUND
-                                    : from.error);
+    if (from.error) return Fail(from.error);
     if (to.error) return Fail(to.error);
     if (to.drive.writeProtected) return Fail(ERROR_WRITE_PROTECT);
     DWORD error = from.OnFat() || to.OnFat() ? CopyWithFat(from, to, bFailIfExists)
