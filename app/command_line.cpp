@@ -71,7 +71,7 @@ UPD_RESULT ClassifySystem() {
 // No registration, or an unreadable one, is no obstacle to the update.
 UPD_RESULT CheckInstalledBuild() {
     HKEY hKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Info", 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInfoKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
         return UPD_OK;
     char szBuild[MAX_PATH];
     DWORD cbBuild = sizeof szBuild;

@@ -14,6 +14,11 @@ enum {
 
 inline bool IsNtClass(int nOsType) { return nOsType == OS_CLASS_NT4 || nOsType == OS_CLASS_2000; }
 
+// Where the installed product keeps its state, under HKEY_LOCAL_MACHINE.
+inline constexpr char kInfoKey[] = "Software\\Keldan\\Info";
+inline constexpr char kSalvixKey[] = "Software\\Keldan\\Salvix";
+inline constexpr char kInstallKey[] = "Software\\Keldan\\Install";
+
 // One command-line token, and so the installer's name, holds at most 99 bytes.
 const size_t kInstallerNameSize = 100;
 

@@ -7,7 +7,6 @@
 
 namespace {
 
-const char kInstallKey[] = "Software\\Keldan\\Install";
 const char kProgressValue[] = "progress";
 const char kComplete[] = "complete";
 

@@ -3,12 +3,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "app/globals.h"
 #include "fileops/file_ops.h"
 #include "platform/win.h"
 
 namespace {
 
-const char kSalvixKey[] = "Software\\Keldan\\Salvix";
 const char kInstallPathValue[] = "InstallPath";
 const char kDiagFolder[] = "\\DIAG";
 const char kRestoreProgram[] = "SLX_REST.EXE";

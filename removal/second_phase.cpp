@@ -17,7 +17,6 @@ namespace {
 
 const SIZE_T kWorkerStack = 1048576;
 const DWORD kPumpSlice = 200;
-const char kInfoKey[] = "Software\\Keldan\\Info";
 const char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const char kStartMenuFolder[] = "\\ZAV backup and restore";
 
