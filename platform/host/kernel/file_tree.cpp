@@ -44,6 +44,16 @@ struct Place {
     bool OnFat() const { return drive.folder.empty(); }
 };
 
+// A raw volume handle that allows no sharing holds an exclusive lock on
+// its image (files.cpp): the volume's files are out of reach meanwhile.
+bool HeldAlone(const fs::path &image) {
+    int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return held;
+}
+
 Place Locate(LPCSTR path) {
     Place p;
     if (!path) return p.error = ERROR_INVALID_PARAMETER, p;
@@ -57,6 +67,7 @@ Place Locate(LPCSTR path) {
     using State = host::Drive::State;
     if (p.drive.state == State::kNoDrive || p.drive.state == State::kNoVolume) return p.error = ERROR_PATH_NOT_FOUND, p;
     if (p.drive.state == State::kNotReady) return p.error = ERROR_NOT_READY, p;
+    if (p.OnFat() && HeldAlone(p.drive.fat.image)) return p.error = ERROR_SHARING_VIOLATION, p;
     std::string rest = text.substr(std::min<size_t>(text.size(), 3));
     p.root = rest.find_first_not_of("\\/") == std::string::npos;
     if (!p.OnFat()) {

@@ -1,13 +1,15 @@
-// Files of the machine's folder drives (with their attributes), and its first hard disk as the raw
-// device "\\.\PhysicalDrive0": both are handles with a file pointer that
-// ReadFile and WriteFile move. The raw device follows the disk driver's
-// rules (whole sectors, only within the disk, never grown).
+// Files of the machine's folder drives (with their attributes), its first hard disk as the raw
+// device "\\.\PhysicalDrive0" and its diskette drives as raw volumes
+// ("\\.\A:"): all are handles with a file pointer that ReadFile and
+// WriteFile move. The raw devices follow the disk driver's rules (whole
+// sectors, only within the disk, never grown).
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -18,6 +20,7 @@
 #include "platform/host/kernel/handles.h"
 #include "platform/host/machine/machine.h"
 #include "platform/host/machine/disks.h"
+#include "platform/host/machine/drives.h"
 #include "platform/win.h"
 
 namespace {
@@ -49,6 +52,24 @@ struct RawDisk : FileObject {
         return error;
     }
     uint64_t Size() override { return image.Bytes(); }
+};
+
+// A diskette drive's raw volume. It opens without a diskette too, as on
+// Windows; its transfers then fail as not ready. Its lock on the image is
+// what the file calls of every process probe for (file_tree.cpp).
+struct RawDiskette : RawDisk {
+    bool present = false;
+    int lockFd = -1;
+    ~RawDiskette() override {
+        if (lockFd >= 0) close(lockFd);
+    }
+    DWORD ReadAt(uint64_t offset, void *buffer, DWORD bytes, DWORD *done) override {
+        return present ? RawDisk::ReadAt(offset, buffer, bytes, done) : ERROR_NOT_READY;
+    }
+    DWORD WriteAt(uint64_t offset, const void *buffer, DWORD bytes, DWORD *done) override {
+        return present ? RawDisk::WriteAt(offset, buffer, bytes, done) : ERROR_NOT_READY;
+    }
+    uint64_t Size() override { return present ? RawDisk::Size() : 0; }
 };
 
 struct RegularFile : FileObject {
@@ -97,9 +118,35 @@ HANDLE Opened(std::shared_ptr<FileObject> object, DWORD access, DWORD lastError)
     return host::AddHandle(std::move(object));
 }
 
-// "\\.\PhysicalDrive0" is the image [disk0] names; any other device name is
-// unknown. A device is only opened, never created.
-HANDLE OpenDevice(const char *name, DWORD access, DWORD disposition) {
+// "\\.\X:" of a removable image drive: shared, or held alone when no
+// sharing is allowed; another holder makes the open fail with 32.
+HANDLE OpenDisketteVolume(char letter, DWORD access, DWORD share) {
+    host::Drive drive = host::FindDrive(static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
+    using State = host::Drive::State;
+    if (drive.kind != DRIVE_REMOVABLE || drive.fat.image.empty() || drive.state == State::kNoDrive)
+        return Fail(ERROR_FILE_NOT_FOUND);
+    auto object = std::make_shared<RawDiskette>();
+    if (drive.state == State::kReady) {
+        object->lockFd = open(drive.fat.image.c_str(), O_RDONLY | O_CLOEXEC);
+        int how = share & (FILE_SHARE_READ | FILE_SHARE_WRITE) ? LOCK_SH : LOCK_EX;
+        if (object->lockFd < 0) return Fail(ERROR_ACCESS_DENIED);
+        if (flock(object->lockFd, how | LOCK_NB) != 0) return Fail(ERROR_SHARING_VIOLATION);
+        disk::Faults faults = drive.faults;
+        faults.readOnly = drive.writeProtected;  // it opens for writing all the same; its writes fail
+        bool forWrite = (access & GENERIC_WRITE) && !faults.readOnly;
+        if (object->image.Open(drive.fat.image, forWrite, faults) != 0) return Fail(ERROR_ACCESS_DENIED);
+        object->present = true;
+    }
+    return Opened(object, access, ERROR_SUCCESS);
+}
+
+// "\\.\PhysicalDrive0" is the image [disk0] names, "\\.\A:" a diskette
+// drive; any other device name is unknown. A device is only opened, never
+// created.
+HANDLE OpenDevice(const char *name, DWORD access, DWORD share, DWORD disposition) {
+    bool volume = std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':' && name[2] == '\0';
+    if (volume && disposition != OPEN_EXISTING) return Fail(ERROR_INVALID_PARAMETER);
+    if (volume) return OpenDisketteVolume(name[0], access, share);
     auto setting = host::FirstDisk();
     if (strcasecmp(name, "PhysicalDrive0") != 0 || !setting) return Fail(ERROR_FILE_NOT_FOUND);
     if (disposition != OPEN_EXISTING) return Fail(ERROR_INVALID_PARAMETER);
@@ -178,7 +225,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
                           DWORD attributes, HANDLE) {
     HOST_API(INVALID_HANDLE_VALUE)
     if (!name || !*name) return Fail(name ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);
-    if (std::strncmp(name, "\\\\.\\", 4) == 0) return OpenDevice(name + 4, access, disposition);
+    if (std::strncmp(name, "\\\\.\\", 4) == 0) return OpenDevice(name + 4, access, share, disposition);
     return OpenRegular(name, access, share, disposition, attributes);
 }
 

@@ -60,6 +60,17 @@ inline std::set<uint64_t> ParseNumberList(const std::string &text, int base) {
 
 inline bool IsTrue(const std::string &v) { return v == "1" || v == "yes" || v == "true"; }
 
+// fail_read_lba=, fail_write= and read_only= of a machine.ini section, read
+// through `get(key)` (empty when unset).
+template <typename Get>
+Faults FaultsFrom(Get get) {
+    Faults f;
+    f.failReadLba = ParseNumberList(get("fail_read_lba"), 0);
+    f.failWrite = IsTrue(get("fail_write"));
+    f.readOnly = IsTrue(get("read_only"));
+    return f;
+}
+
 // A machine never reaches a real device by accident: the image must be a
 // regular file (symbolic links are followed and judged by their target)
 // outside /dev, unless the machine says allow_device=1, which admits block

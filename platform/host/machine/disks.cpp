@@ -21,9 +21,7 @@ std::optional<DiskSetting> FirstDiskOf(const ini::File &ini, const std::filesyst
     unsigned long spt = std::strtoul(get("sectors").c_str(), nullptr, 10);
     if (heads >= 1 && heads <= 255) d.heads = static_cast<unsigned>(heads);
     if (spt >= 1 && spt <= 63) d.sectorsPerTrack = static_cast<unsigned>(spt);
-    d.faults.failReadLba = disk::ParseNumberList(get("fail_read_lba"), 0);
-    d.faults.failWrite = disk::IsTrue(get("fail_write"));
-    d.faults.readOnly = disk::IsTrue(get("read_only"));
+    d.faults = disk::FaultsFrom(get);
     return d;
 }
 

@@ -46,6 +46,12 @@ std::optional<uint64_t> MountedPartition(const fs::path &image, int index) {
     return entry.StartByteOffset();
 }
 
+bool OwnerMayWrite(const fs::path &file) {
+    std::error_code ec;
+    auto perms = fs::status(file, ec).permissions();
+    return !ec && (perms & fs::perms::owner_write) != fs::perms::none;
+}
+
 void ResolveImage(Drive *d, const std::string &image) {
     std::string partition = Get(d->section, "partition");
     d->kind = KindNamed(Get(d->section, "kind"), partition.empty() ? DRIVE_REMOVABLE : DRIVE_FIXED);
@@ -58,6 +64,8 @@ void ResolveImage(Drive *d, const std::string &image) {
     }
     if (partition.empty()) {
         d->state = State::kReady;
+        // The diskette's write-protect tab; checked here because root may write anyway.
+        d->writeProtected = d->writeProtected || !OwnerMayWrite(d->fat.image);
         return;
     }
     auto offset = MountedPartition(d->fat.image, std::atoi(partition.c_str()));
@@ -81,6 +89,7 @@ Drive FindDrive(char letter) {
     d.writeProtected = disk::IsTrue(Get(d.section, "read_only"));
     std::string image = Get(d.section, "image"), path = Get(d.section, "path"), kind = Get(d.section, "kind");
     if (!image.empty()) {
+        d.faults = disk::FaultsFrom([&](const char *key) { return Get(d.section, key); });
         ResolveImage(&d, image);
     } else if (!path.empty() || !kind.empty()) {
         d.kind = KindNamed(kind, DRIVE_FIXED);
