@@ -1,7 +1,8 @@
 // zav-machine boot DIR: what Windows does when the machine starts, printed
 // as it goes: the recorded restart request is consumed, the first hard
 // disk's visible FAT partitions get drive letters, and each RunOnce value
-// runs once.
+// runs once. A startup diskette in A: would start DOS instead, which the
+// sandbox does not run: the machine is then left as it is.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -225,6 +226,11 @@ bool RunOnce(std::string *error) {
 int CmdBoot(const Args &args) {
     if (args.size() != 1) return Fail("boot needs a machine folder");
     if (std::string error = UseMachine(args[0]); !error.empty()) return Fail(error);
+    if (StartupDisketteIn('A')) {
+        std::printf("the machine starts from the startup diskette in A:; its DOS programs are not run here, "
+                    "so the machine is left as it is\n");
+        return 0;
+    }
     std::string error;
     if (!ClearRestart(&error) || !MountPartitions(&error) || !RunOnce(&error)) return Fail(error);
     return 0;

@@ -11,6 +11,7 @@ namespace {
 
 const char kUsage[] =
     "usage: zav-machine new DIR [--os 95|98|me|nt4|2000] [--installer NAME]\n"
+    "                           [--floppy none|blank|blank720|protected|full]\n"
     "                           [--service none|fat16|fat16-lba|fat32|fat32-lba] [--hidden]\n"
     "                           [--service-entry 0-3] [--disk-mb N]\n"
     "                           [--old-version] [--without PIECE]... [--build N]\n"
@@ -27,6 +28,8 @@ const char kUsage[] =
     "  program-files  its program folder, with its DOS files\n"
     "  start-menu     its Start-menu folders\n"
     "  installer      the installer stand-in C:\\UPDATE\\SETUP.EXE\n"
+    "--floppy puts a diskette into drive A: none (the default), blank (1.44 MB), blank720,\n"
+    "  protected (write-protected), full (old files and folders, some read-only).\n"
     "boot: clears a restart request, mounts the visible FAT partitions, runs each RunOnce value once.\n";
 
 }  // namespace

@@ -1,7 +1,8 @@
 // zav-machine new: a machine with a C: drive, the registry keys and folders
-// Windows has, a first hard disk (disk.cpp), the update program installed
-// as C:\UPDATE\UPDATE.EXE with its INT 13h access library beside it and,
-// when asked for, version 1.0 of the product (old_version.cpp).
+// Windows has, a first hard disk (disk.cpp), a diskette drive A, the update
+// package in C:\UPDATE (UPDATE.EXE with its INT 13h access library, its
+// installer, the startup diskette's batch file and DOS files) and, when
+// asked for, version 1.0 of the product (old_version.cpp).
 #include <strings.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <set>
 
+#include "platform/host/machine/diskette.h"
 #include "tools/zav-machine/zav_machine.h"
 
 namespace fs = std::filesystem;
@@ -22,6 +24,7 @@ struct NewOptions {
     std::string dir;
     std::string os = "2000";
     std::string installer;
+    std::string floppy = "none";
     DiskOptions disk;
     OldVersionOptions old;
 };
@@ -35,6 +38,11 @@ bool ParseNew(const Args &args, NewOptions *options, std::string *error) {
             if (!kSystems.count(options->os)) return *error = "unknown system '" + options->os + "'", false;
         } else if (a == "--installer" && hasValue) {
             options->installer = args[++i];
+        } else if (a == "--floppy" && hasValue) {
+            options->floppy = args[++i];
+            if (!host::diskette::IsKind(options->floppy)) {
+                return *error = "unknown diskette '" + options->floppy + "' (" + host::diskette::kKinds + ")", false;
+            }
         } else if (ParseDiskOption(args, &i, &options->disk, error) ||
                    ParseOldVersionOption(args, &i, &options->old, error)) {
             if (!error->empty()) return false;
@@ -56,7 +64,7 @@ bool ParseNew(const Args &args, NewOptions *options, std::string *error) {
     if (name.find_first_of("\\/:") != std::string::npos || name == "." || name == "..") {
         return *error = "--installer takes a bare file name, not '" + name + "'", false;
     }
-    for (const char *own : {"UPDATE.EXE", "kdo_32up.dll"}) {
+    for (const char *own : {"UPDATE.EXE", "kdo_32up.dll", "KAUTO.BAT", "KCP.EXE", "DOS"}) {
         if (strcasecmp(name.c_str(), own) == 0) return *error = "--installer cannot be " + std::string(own), false;
     }
     return CheckDiskOptions(options->disk, error) && CheckOldVersionOptions(options->old, error);
@@ -65,6 +73,29 @@ bool ParseNew(const Args &args, NewOptions *options, std::string *error) {
 fs::path ProgramBeside(const char *name) {
     std::error_code ec;
     return fs::read_symlink("/proc/self/exe", ec).parent_path() / name;
+}
+
+// Beside UPDATE.EXE: the batch file and the DOS program that the startup
+// diskette takes from the program's folder, and the DOS files the
+// installer installs.
+bool InstallPackage(const fs::path &update, std::string *error) {
+    std::string bootSector = host::diskette::BootSectorImage(update, error);
+    if (bootSector.empty()) return false;
+    const std::pair<const char *, std::string> kFiles[] = {
+        {"KAUTO.BAT", "@ECHO OFF\r\nREM Finishes the update from the startup diskette.\r\nKCP.EXE\r\n"},
+        {"KCP.EXE", "DOS program KCP 1.1\r\n"},
+        {"DOS/FL_BOOT.DAT", bootSector},
+        {"DOS/IO.SYS", "DOS system file 1.1\r\n"},
+        {"DOS/MSDOS.SYS", "[Options]\r\nBootGUI=0\r\nLogo=0\r\n"},
+        {"DOS/COMMAND.COM", "DOS command interpreter 1.1\r\n"},
+    };
+    std::error_code ec;
+    fs::create_directories(update / "DOS", ec);
+    for (const auto &[name, content] : kFiles) {
+        std::ofstream out(update / name, std::ios::binary);
+        if (!(out << content) || !out.flush()) return *error = "cannot write " + (update / name).string(), false;
+    }
+    return true;
 }
 
 std::string OldVersionSummary(const OldVersionOptions &old) {
@@ -98,12 +129,14 @@ int CmdNew(const Args &args) {
     std::string diskSections;
     if (!BuildDisk(dir, options.disk, &diskSections, &error)) return Fail(error);
     std::ofstream(dir / "machine.ini") << "[machine]\nos=" << options.os << "\n\n[drive C]\npath=drives/C\nkind=fixed\n"
-                                       << diskSections;
+                                       << "\n[drive A]\nimage=floppy.img\n" << diskSections;
+    if (error = host::diskette::Make(dir / "floppy.img", options.floppy); !error.empty()) return Fail(error);
     std::ofstream(dir / "registry.reg") << "REGEDIT4\n\n";
     fs::copy_file(program, update / "UPDATE.EXE", fs::copy_options::overwrite_existing, ec);
     if (ec) return Fail("cannot install the update program: " + ec.message());
     fs::copy_file(library, update / "kdo_32up.dll", fs::copy_options::overwrite_existing, ec);
     if (ec) return Fail("cannot install the INT 13h access library: " + ec.message());
+    if (!InstallPackage(update, &error)) return Fail(error);
     if (!options.installer.empty()) {
         fs::copy_file(ProgramBeside("zav-setup"), update / options.installer, fs::copy_options::overwrite_existing, ec);
         if (ec) return Fail("cannot install the installer: " + ec.message());
@@ -115,8 +148,9 @@ int CmdNew(const Args &args) {
                                                          : options.disk.service + (options.disk.hidden ? " hidden" : "") +
                                                                " service partition in entry " +
                                                                std::to_string(options.disk.entry);
-    std::printf("machine %s: Windows %s, C:\\UPDATE\\UPDATE.EXE installed, %s%s\n", options.dir.c_str(),
-                options.os.c_str(), service.c_str(), OldVersionSummary(options.old).c_str());
+    std::string floppy = options.floppy == "none" ? "no diskette" : options.floppy + " diskette";
+    std::printf("machine %s: Windows %s, C:\\UPDATE\\UPDATE.EXE installed, %s, %s in A:%s\n", options.dir.c_str(),
+                options.os.c_str(), service.c_str(), floppy.c_str(), OldVersionSummary(options.old).c_str());
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 
+#include "platform/host/machine/diskette.h"
 #include "platform/host/machine/machine.h"
 #include "platform/host/registry/store.h"
 #include "platform/win.h"
@@ -107,7 +108,7 @@ struct FileEntry {
     const char *piece;
     Systems systems;
     const char *path;     // a Windows path, expanded like registry data
-    const char *content;  // nullptr: a folder; kBootSector: 512 bytes
+    const char *content;  // nullptr: a folder; kBootSector: a DOS boot sector
 };
 
 const char kBootSector[] = "<boot sector>";
@@ -237,22 +238,20 @@ private:
         fs::path path = HostPath(Expand(f.path));
         std::error_code ec;
         fs::create_directories(f.content ? path.parent_path() : path, ec);
+        std::string content;
+        if (!ec && f.content == kBootSector) {
+            content = host::diskette::BootSectorImage(host::MachineDir(), error);
+            if (content.empty()) return false;
+        } else if (f.content) {
+            content = Expand(f.content);
+        }
         if (!ec && f.content) {
             std::ofstream out(path, std::ios::binary);
-            out << (f.content == kBootSector ? BootSector() : Expand(f.content));
+            out << content;
             if (!out.flush()) ec = std::make_error_code(std::errc::io_error);
         }
         if (ec) *error = "cannot create " + path.string() + ": " + ec.message();
         return !ec;
-    }
-
-    // A DOS boot sector stand-in: 512 bytes with the boot signature.
-    static std::string BootSector() {
-        std::string sector(512, '\0');
-        sector.replace(0, 11, "\xEB\x3C\x90MSDOS5.0", 11);
-        sector[510] = '\x55';
-        sector[511] = '\xAA';
-        return sector;
     }
 
     const OldVersionOptions &options_;

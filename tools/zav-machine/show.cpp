@@ -1,6 +1,6 @@
 // zav-machine show DIR: what a machine holds, as the program would find it:
 // the first hard disk's partition table, the drives with their kind and
-// label, and the registry.
+// label, the diskette in A, and the registry.
 #include <cstdio>
 #include <fstream>
 
@@ -103,6 +103,7 @@ int CmdShow(const Args &args) {
                 host::MachineSetting("machine", "os").value_or("2000").c_str());
     ShowDisk();
     ShowDrives();
+    ShowDiskettes();
     std::printf("registry:\n");
     std::fflush(stdout);
     // As the program sees it: registry.reg with any journal a crash left.

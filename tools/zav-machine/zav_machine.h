@@ -55,4 +55,10 @@ bool CheckOldVersionOptions(const OldVersionOptions &options, std::string *error
 // (its installer stand-in excepted).
 bool InstallWindows(const std::string &os, const OldVersionOptions &options, std::string *error);
 
+// Drive A's diskette, as `show` prints it (diskette.cpp).
+void ShowDiskettes();
+// Whether the diskette in `letter` is a DOS startup diskette: a boot sector
+// and IO.SYS in its root.
+bool StartupDisketteIn(char letter);
+
 }  // namespace zm

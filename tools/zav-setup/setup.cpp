@@ -1,7 +1,8 @@
 // SETUP.EXE: the new version's installer on a sandbox machine. It installs
 // version 1.1 through the machine's own file and registry calls: the program
 // folder and its Start-menu folder, the maker's keys as 1.1 keeps them, and
-// last the completion flag the update waits for. machine.ini's [installer]
+// last the completion flag the update waits for. The DOS files come from
+// the package's DOS folder beside it. machine.ini's [installer]
 // section makes it misbehave the ways an installer can:
 //   flag=never | late | WORD   no flag; the flag written by a process left
 //                              behind, late_ms= machine ms later (default
@@ -68,6 +69,14 @@ std::string UserPrograms() {
     return rc == ERROR_SUCCESS ? buffer : "";
 }
 
+// The folder SETUP.EXE was started from: the update package.
+std::string PackageFolder() {
+    char path[MAX_PATH] = "";
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string self(path, n < sizeof path ? n : 0);
+    return self.substr(0, self.find_last_of('\\'));
+}
+
 bool InstallFiles() {
     const std::string program = kProgram, omit = Setting("omit");
     const std::pair<std::string, std::string> files[] = {
@@ -75,16 +84,20 @@ bool InstallFiles() {
         {program + "\\README.TXT", "ZAV backup and restore program 1.1\r\n"},
         {program + "\\Salvix\\SLX_REST.EXE", "new restore program 1.1\r\n"},
         {program + "\\Salvix\\DIAG\\VDG_INIT.EXE", "new diagnostics program 1.1\r\n"},
-        {program + "\\DOS\\FL_BOOT.DAT", std::string(510, '\0') + "\x55\xAA"},
-        {program + "\\DOS\\IO.SYS", "DOS system file\r\n"},
-        {program + "\\DOS\\MSDOS.SYS", "[Options]\r\nBootGUI=0\r\n"},
-        {program + "\\DOS\\COMMAND.COM", "DOS command interpreter\r\n"},
     };
     bool ok = true;
     for (const auto &[path, content] : files) {
         if (!omit.empty() && path.size() >= omit.size() && path.compare(path.size() - omit.size(), omit.size(), omit) == 0)
             continue;
         ok = WriteFileAt(path, content) && ok;
+    }
+    // The DOS files the startup diskette is made of come with the package;
+    // one without them installs the rest (the diskette then lacks them).
+    std::string package = PackageFolder();
+    CreateDirectoryA((program + "\\DOS").c_str(), nullptr);
+    for (const char *name : {"FL_BOOT.DAT", "IO.SYS", "MSDOS.SYS", "COMMAND.COM"}) {
+        if (omit == name) continue;
+        CopyFileA((package + "\\DOS\\" + name).c_str(), (program + "\\DOS\\" + name).c_str(), FALSE);
     }
     // A Start menu it cannot write to is no reason to fail the installation.
     std::string menu = UserPrograms();
