@@ -1,5 +1,7 @@
 #include "removal/phase_two_dlg.h"
 
+#include "ui/dialog_cursor.h"
+
 CPhaseTwoDlg::CPhaseTwoDlg(CWnd *pParent) : CDialog(IDD_PHASE_TWO, pParent) { Create(IDD_PHASE_TWO, pParent); }
 
 CPhaseTwoDlg::~CPhaseTwoDlg() = default;
@@ -17,17 +19,14 @@ void CPhaseTwoDlg::DoDataExchange(CDataExchange *pDX) {
     DDX_Control(pDX, IDC_STEP_1, m_wndStep1);
 }
 
-// The class cursor is shared by every dialog of the program: all of them
-// show the wait cursor until DestroyWindow puts the arrow back.
+// Every dialog shows the wait cursor until DestroyWindow puts the arrow back.
 BOOL CPhaseTwoDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    HCURSOR hWait = LoadCursorA(nullptr, IDC_WAIT);
-    if (hWait) SetClassLongA(m_hWnd, GCL_HCURSOR, static_cast<LONG>(reinterpret_cast<LONG_PTR>(hWait)));
+    SetDialogClassCursor(m_hWnd, IDC_WAIT);
     return TRUE;
 }
 
 BOOL CPhaseTwoDlg::DestroyWindow() {
-    HCURSOR hArrow = LoadCursorA(nullptr, IDC_ARROW);
-    if (hArrow) SetClassLongA(m_hWnd, GCL_HCURSOR, static_cast<LONG>(reinterpret_cast<LONG_PTR>(hArrow)));
+    SetDialogClassCursor(m_hWnd, IDC_ARROW);
     return CDialog::DestroyWindow();
 }

@@ -91,7 +91,7 @@ const std::string kSecond = "C:\\UPDATE\\UPDATE.EXE hide SETUP.EXE";
 const Case kCases[] = {
     {"Win98HiddenFat32", "Windows 98, hidden FAT32 partition", "--os 98 --service fat32 --hidden --old-version", "", kSecond,
      Plus(kGoneEverywhere, kGone9x), true, "b", "mounted D: = partition 1 (type 0b, label ZAV_SERVICE)"},
-    {"Nt4HiddenFat32ByDiskette", "Windows NT 4, hidden FAT32 partition: by diskette", "--os nt4 --service fat32 --hidden --old-version", "",
+    {"Nt4HiddenFat32ByDiskette", "Windows NT 4, hidden FAT32 partition: by diskette", "--os nt4 --service fat32 --hidden --old-version --floppy blank", "",
      kSecond + " typec", Plus(kGoneEverywhere, kGoneNt), true, "b",
      "partition 1 (type 0b) not mounted: FAT32 on Windows NT 4"},
     {"Nt4HiddenFat16", "Windows NT 4, hidden FAT16 partition", "--os nt4 --service fat16 --hidden --old-version", "", kSecond,

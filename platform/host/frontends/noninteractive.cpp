@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/host/frontends/transcript.h"
+#include "platform/host/machine/diskette.h"
 #include "platform/host/win_user.h"
 
 namespace host::ui {
@@ -11,6 +12,10 @@ namespace {
 // A program that ignores its own default button would otherwise be answered
 // forever; past this many defaults in a row the dialog is abandoned.
 constexpr int kMaxDefaultsInARow = 100;
+// A program that asks the same question again and again (try once more?)
+// while its default says yes would loop for ever too: past this many
+// default answers to one dialog template, it is abandoned (IDCANCEL).
+constexpr int kMaxDefaultsPerTemplate = 10;
 
 struct Resolved {
     std::optional<Action> action;
@@ -69,6 +74,10 @@ public:
             Warn("dialog " + d.name + " does not end on its default answer; giving up on it");
             return Action{d.hwnd, ActionKind::Abandon, IDCANCEL};
         }
+        if (defaultsInARow_[d.hwnd] == 1 && ++defaultsPerTemplate_[d.name] > kMaxDefaultsPerTemplate) {
+            Warn("dialog " + d.name + " keeps coming back on its default answer; giving up on it");
+            return Action{d.hwnd, ActionKind::Abandon, IDCANCEL};
+        }
         auto [action, word] = DefaultAction(d);
         PrintLines({"answer " + d.name + ": " + word + " (default)"});
         return action;
@@ -90,11 +99,17 @@ private:
     std::optional<Action> TakeAnswer(const DialogView &d, const char *fallback) {
         auto it = answers_.find(d.name);
         if (it == answers_.end() || it->second.empty()) return std::nullopt;
-        std::string word = it->second.front();
+        std::string word = it->second.front(), given = word;
         it->second.pop_front();
+        if (size_t at = word.find('@'); at != std::string::npos) {
+            // The user changes the diskette, then answers.
+            std::string error = host::diskette::Insert(static_cast<char>(std::toupper(word[at + 1])), word.substr(at + 3));
+            if (!error.empty()) Warn("ZAV_ANSWERS: " + d.name + "=" + word + ": " + error);
+            word.erase(at);
+        }
         Resolved r = Resolve(d, word);
         if (r.action) {
-            PrintLines({"answer " + d.name + ": " + word});
+            PrintLines({"answer " + d.name + ": " + given});
             return r.action;
         }
         Warn("ZAV_ANSWERS: " + d.name + "=" + word + ": " + r.error + "; " + fallback);
@@ -103,6 +118,7 @@ private:
 
     AnswerQueues answers_;
     std::map<HWND, int> defaultsInARow_;
+    std::map<std::string, int> defaultsPerTemplate_;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <cctype>
 
+#include "platform/host/machine/diskette.h"
 #include "platform/host/win_user.h"
 
 namespace host::ui {
@@ -123,7 +124,17 @@ std::string ButtonWord(int id) {
     return std::to_string(id);
 }
 
+// "ok", ... optionally followed by "@a=KIND": the diskette the user puts
+// into that drive first.
 static bool IsAnswerWord(std::string_view w) {
+    size_t at = w.find('@');
+    if (at != std::string_view::npos) {
+        std::string_view change = w.substr(at + 1);
+        if (change.size() < 3 || !std::isalpha(static_cast<unsigned char>(change[0])) || change[1] != '=' ||
+            !host::diskette::IsKind(std::string(change.substr(2))))
+            return false;
+        w = w.substr(0, at);
+    }
     return w == "ok" || w == "cancel" || w == "yes" || w == "no" || w == "about" || w == "close";
 }
 
