@@ -18,6 +18,11 @@ inline bool IsNtClass(int nOsType) { return nOsType == OS_CLASS_NT4 || nOsType =
 inline constexpr char kInfoKey[] = "Software\\Keldan\\Info";
 inline constexpr char kSalvixKey[] = "Software\\Keldan\\Salvix";
 inline constexpr char kInstallKey[] = "Software\\Keldan\\Install";
+// The recovery programs of the installed product, as the service partition
+// and the startup diskette carry them.
+inline constexpr char kRestoreProgram[] = "SLX_REST.EXE";
+inline constexpr char kDiagFolder[] = "\\DIAG";
+inline constexpr char kDiagnosticsProgram[] = "VDG_INIT.EXE";
 
 // One command-line token, and so the installer's name, holds at most 99 bytes.
 const size_t kInstallerNameSize = 100;

@@ -13,28 +13,18 @@ namespace {
 
 const char kDiskette[] = "A:";
 const char kBootImageName[] = "\\FL_BOOT.DAT";
-const char kDiagFolder[] = "\\DIAG";
 // From this entry on the files lie beside the update program.
 const char kBatchFile[] = "KAUTO.BAT";
 const char kBatchTarget[] = "AUTOEXEC.BAT";
-const char kRestoreProgram[] = "SLX_REST.EXE";
-const char kDiagnosticsProgram[] = "VDG_INIT.EXE";
 
 bool Cancelled(const CancelFlag *pCancel) { return pCancel->load() != 0; }
 
-// FALSE, with the buffer untouched, when the result would not fit in
-// MAX_PATH bytes: a cut path could name another file.
-BOOL Append(char *pszPath, const char *pszTail) {
-    if (strlen(pszPath) + strlen(pszTail) >= MAX_PATH) return FALSE;
-    strcat(pszPath, pszTail);
-    return TRUE;
-}
 
 // The first 512 bytes of FL_BOOT.DAT in the DOS folder. A cancel given
 // meanwhile wins over a failed read.
 UPD_RESULT ReadBootImage(char *pszDosFolder, BYTE *pImage, const CancelFlag *pCancel) {
     size_t nFolderLength = strlen(pszDosFolder);
-    if (!Append(pszDosFolder, kBootImageName)) return IDS_DOS_FILES_MISSING;
+    if (!AppendWithinPath(pszDosFolder, kBootImageName)) return IDS_DOS_FILES_MISSING;
     HANDLE hFile = CreateFileA(pszDosFolder, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     pszDosFolder[nFolderLength] = '\0';
     if (hFile == INVALID_HANDLE_VALUE) return IDS_DOS_FILES_MISSING;
@@ -66,7 +56,7 @@ UPD_RESULT CopyRecoveryPrograms(char *pszInstallPath, const CancelFlag *pCancel)
     if (CopyOneFile(pszInstallPath, kDiskette, kRestoreProgram, kRestoreProgram) != UPD_OK)
         return IDS_FILES_NOT_REPLACED;
     if (Cancelled(pCancel)) return IDS_USER_CANCELLED;
-    if (!Append(pszInstallPath, kDiagFolder) ||
+    if (!AppendWithinPath(pszInstallPath, kDiagFolder) ||
         CopyOneFile(pszInstallPath, kDiskette, kDiagnosticsProgram, kDiagnosticsProgram) != UPD_OK)
         return IDS_FILES_NOT_REPLACED;
     return UPD_OK;

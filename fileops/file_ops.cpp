@@ -50,6 +50,12 @@ UPD_RESULT DeleteEntries(HANDLE hFind, const char *pszPrefix, WIN32_FIND_DATAA *
 
 }  // namespace
 
+BOOL AppendWithinPath(char *pszBuffer, const char *pszTail) {
+    if (strlen(pszBuffer) + strlen(pszTail) >= MAX_PATH) return FALSE;
+    strcat(pszBuffer, pszTail);
+    return TRUE;
+}
+
 UPD_RESULT MapDisketteError(DWORD nError) {
     switch (nError) {
     case ERROR_SUCCESS:

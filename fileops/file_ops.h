@@ -16,6 +16,11 @@ static_assert(sizeof(CancelFlag) == 4, "the flag is a 32-bit integer");
 // 0 -> 108, 19 -> 132, 21 -> 133, 32 -> 131, anything else -> 134.
 UPD_RESULT MapDisketteError(DWORD nError);
 
+// Appends `pszTail` to a MAX_PATH buffer. FALSE, with the buffer
+// untouched, when the result would not fit: a cut path or command could
+// name another file.
+BOOL AppendWithinPath(char *pszBuffer, const char *pszTail);
+
 // Deletes one file, clearing its attributes and trying once more when they
 // refuse it. With the cancel flag set a failure counts as 108: the caller
 // reports the cancellation.

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "app/globals.h"
+#include "fileops/file_ops.h"
 #include "partition/mbr.h"
 #include "partition/service_partition.h"
 #include "removal/registry_cleanup.h"
@@ -17,12 +18,6 @@ const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Unin
 const char kRunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kRunOnceValue[] = "ZV_UPDATE";
 
-// Appends `pszText` to the command; FALSE when it would not fit.
-BOOL Append(char *pszCommand, const char *pszText) {
-    if (strlen(pszCommand) + strlen(pszText) >= MAX_PATH) return FALSE;
-    strcat(pszCommand, pszText);
-    return TRUE;
-}
 
 // The second phase's command line. The program path is quoted when it
 // holds a space: unquoted, Windows would try "C:\Program.exe" first, and
@@ -31,13 +26,13 @@ BOOL Append(char *pszCommand, const char *pszText) {
 BOOL BuildSecondPhaseCommand(int bPartitionFound, char *pszCommand) {
     pszCommand[0] = '\0';
     BOOL bQuote = _mbschr(reinterpret_cast<const unsigned char *>(g_szSelfPath), ' ') != nullptr;
-    BOOL bFits = (!bQuote || Append(pszCommand, "\"")) && Append(pszCommand, g_szSelfPath) &&
-                 (!bQuote || Append(pszCommand, "\"")) && Append(pszCommand, " hide ") &&
-                 Append(pszCommand, g_szInstaller);
-    if (bFits && !bPartitionFound) bFits = Append(pszCommand, " noservice");
+    BOOL bFits = (!bQuote || AppendWithinPath(pszCommand, "\"")) && AppendWithinPath(pszCommand, g_szSelfPath) &&
+                 (!bQuote || AppendWithinPath(pszCommand, "\"")) && AppendWithinPath(pszCommand, " hide ") &&
+                 AppendWithinPath(pszCommand, g_szInstaller);
+    if (bFits && !bPartitionFound) bFits = AppendWithinPath(pszCommand, " noservice");
     // NT 4 cannot reach a FAT32 partition: the second phase goes by diskette.
     BOOL bFat32 = g_nPartType == kTypeFat32 || g_nPartType == kTypeFat32Lba;
-    if (bFits && g_nOsType == OS_CLASS_NT4 && bFat32) bFits = Append(pszCommand, " typec");
+    if (bFits && g_nOsType == OS_CLASS_NT4 && bFat32) bFits = AppendWithinPath(pszCommand, " typec");
     return bFits;
 }
 

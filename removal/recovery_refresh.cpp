@@ -10,9 +10,6 @@
 namespace {
 
 const char kInstallPathValue[] = "InstallPath";
-const char kDiagFolder[] = "\\DIAG";
-const char kRestoreProgram[] = "SLX_REST.EXE";
-const char kDiagnosticsProgram[] = "VDG_INIT.EXE";
 
 // Failed attempts of both stages together.
 const int kAttempts = 15;
@@ -37,9 +34,8 @@ UPD_RESULT CopyBoth(const char *pszInstallPath, const char *pszTarget) {
     UPD_RESULT nResult = CopyOneFile(pszInstallPath, pszTarget, kRestoreProgram, kRestoreProgram);
     if (nResult != UPD_OK) return nResult;
     char szDiag[MAX_PATH];
-    if (strlen(pszInstallPath) + strlen(kDiagFolder) >= MAX_PATH) return IDS_FILES_NOT_REPLACED;
     strcpy(szDiag, pszInstallPath);
-    strcat(szDiag, kDiagFolder);
+    if (!AppendWithinPath(szDiag, kDiagFolder)) return IDS_FILES_NOT_REPLACED;
     return CopyOneFile(szDiag, pszTarget, kDiagnosticsProgram, kDiagnosticsProgram);
 }
 
