@@ -1,19 +1,27 @@
 // The diskette builder on real diskette images: what a made diskette holds,
-// where each failure stops the build, and what a cancel at each moment does.
+// where each failure stops the build, and what a cancel at each moment does;
+// then one whole attempt under its dialogs, answered by the noninteractive
+// frontend.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <set>
+#include <thread>
 
 #include "app/globals.h"
+#include "app/update_app.h"
 #include "diskette/diskette_thread.h"
 #include "platform/host/kernel/faults.h"
 #include "platform/host/machine/diskette.h"
 #include "platform/host/machine/fat_volume.h"
 #include "platform/host/machine/machine.h"
+#include "platform/host/user/internal.h"
 #include "tests/test_machine.h"
 
 namespace fs = std::filesystem;
@@ -191,6 +199,75 @@ TEST_F(DisketteBuilderTest, CancelIsSeenAtTheNextCheckPoint) {
         EXPECT_EQ(MadeNames(), FirstMade(c.made));
         EXPECT_EQ(Bytes().substr(0, 512) != before_.substr(0, 512), c.raw >= 1);
         EXPECT_EQ(host::fat::Label({Image(), 0}), c.raw == 2 ? "" : "OLDDISK");
+    }
+}
+
+class DisketteAttemptTest : public DisketteBuilderTest {
+protected:
+    void SetUp() override {
+        DisketteBuilderTest::SetUp();
+        setenv("ZAV_FRONTEND", "noninteractive", 1);
+        setenv("LANG", "C", 1);
+        unsetenv("LC_ALL");
+        unsetenv("LC_MESSAGES");
+    }
+    UPD_RESULT Attempt(const std::string &answers, std::string *out) {
+        setenv("ZAV_ANSWERS", answers.c_str(), 1);
+        host::ResetFrontendForTesting();
+        host::fault::Record();
+        testing::internal::CaptureStdout();
+        UPD_RESULT result = theApp.CreateStartupDiskette();
+        *out = testing::internal::GetCapturedStdout();
+        return result;
+    }
+    size_t CallsOf(const std::string &api) {
+        size_t n = 0;
+        for (const std::string &c : host::fault::Calls()) n += c == api;
+        return n;
+    }
+};
+
+// Holds the worker in its first deletion until this thread first waits for
+// it: by then it has drained its queue once, the wait dialog's Cancel with it.
+void HoldWorkerUntilFirstWait() {
+    auto released = std::make_shared<std::atomic<bool>>(false);
+    host::fault::OnCall("WaitForSingleObject", 1, [released] { released->store(true); });
+    host::fault::OnCall("DeleteFileA", 1, [released] {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!released->load() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    });
+}
+
+TEST_F(DisketteAttemptTest, OneAttemptAndItsDialogs) {
+    const struct {
+        const char *why, *answers;
+        const char *failThread;  // CreateThread fails
+        bool hold;
+        UPD_RESULT result;
+        bool waitShown;
+    } cases[] = {
+        {"made", "133=ok", "", false, UPD_OK, true},
+        {"prompt cancelled", "133=cancel", "", false, IDS_USER_CANCELLED, false},
+        {"prompt closed", "133=close", "", false, IDS_USER_CANCELLED, false},
+        {"worker cannot start", "133=ok", "CreateThread", false, IDS_THREAD_FAILED, true},
+        {"cancelled while emptying", "133=ok 135=cancel", "", true, IDS_USER_CANCELLED, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        Prepare("full");
+        if (*c.failThread) host::fault::FailAt(c.failThread, 1, ERROR_NOT_ENOUGH_MEMORY);
+        if (c.hold) HoldWorkerUntilFirstWait();
+        std::string out;
+        EXPECT_EQ(Attempt(c.answers, &out), c.result);
+        EXPECT_EQ(CallsOf("CreateThread"), c.waitShown ? 1u : 0u);
+        EXPECT_NE(out.find("=== dialog 133: Creating startup diskette\n"), std::string::npos) << out;
+        size_t wait = out.find("=== dialog 135 (modeless): Creating startup diskette\n");
+        EXPECT_EQ(wait != std::string::npos, c.waitShown) << out;
+        if (!c.waitShown) continue;
+        EXPECT_NE(out.find("text: Please wait while creating startup diskette\n", wait), std::string::npos) << out;
+        size_t busy = out.find("--- cursor: appstarting\n", wait), closed = out.find("=== dialog 135 closed\n", wait);
+        EXPECT_LT(busy, closed) << out;
+        EXPECT_NE(out.find("--- cursor: arrow\n", busy), std::string::npos) << "the arrow is back: " << out;
     }
 }
 

@@ -1,6 +1,7 @@
 // The driver's second phase in process, on machines made by zav-machine:
-// the diskette attempt is a double behind its own name, everything else
-// (the worker, the installer, the re-hide) is the program's. Outcomes are read where a user would
+// the diskette attempt is a double that returns scripted results, so the
+// retry loop's branches can be walked; everything else (the worker, the
+// installer, the re-hide, the retry question) is the program's. Outcomes are read where a user would
 // see them: the partition's type byte on disk, the restart request and the
 // dialogs of the transcript.
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@
 
 namespace {
 
-// The diskette attempt, replaced until the diskette work lands.
+// Each diskette attempt returns the next scripted result.
 class DoubledApp : public CUpdateApp {
 public:
     std::vector<UPD_RESULT> diskette;  // one result per attempt
@@ -68,6 +69,8 @@ const Case kCases[] = {
      {IDS_FLOPPY_WRITE_PROTECTED, UPD_OK}, "136=ok", "", 2, 0x0B, true, kDisketteNote, {}},
     {"DisketteRetryDeclined", "NT 4 typec, no diskette, No: re-hidden", "nt4", "fat32", " typec", UPD_OK, {IDS_NO_DISKETTE}, "136=cancel",
      "", 1, 0x1B, true, kRestartNote, {}},
+    {"DisketteRetriedThenCancelled", "NT 4 typec, worker not started, Yes, then the prompt cancelled: re-hidden", "nt4", "fat32", " typec",
+     UPD_OK, {IDS_THREAD_FAILED, IDS_USER_CANCELLED}, "136=yes", "", 2, 0x1B, true, kRestartNote, {}},
     {"DisketteStageRunsAfterAFailedWorker", "NT 4 typec, worker failed: the diskette stage still runs", "nt4", "fat32", " typec", 118, {UPD_OK}, "", "", 1,
      0x0B, true, nullptr, {kNotInstalled, "+The updated version of the ZAV backup and restore program cannot be "
                                          "installed."}},
@@ -138,10 +141,21 @@ TEST_P(DriverSecondPhaseTest, RehidesCompletesAndRestartsAsThePhaseEnds) {
         EXPECT_EQ(TypeAfter(), c.nTypeAfter);
     }
     EXPECT_EQ(machine_.RestartRecorded(), c.bRestart);
-    std::vector<std::string> failures, completions;
+    std::vector<std::string> failures, completions, retries;
     for (const std::string &d : Dialogs(out)) {
         if (d.rfind("=== dialog 131", 0) == 0) failures.push_back(d);
         if (d.rfind("=== dialog 132", 0) == 0) completions.push_back(d);
+        if (d.rfind("=== dialog 136", 0) == 0) retries.push_back(d);
+    }
+    // Every failed attempt but a cancel asks again, showing its reason.
+    std::vector<UPD_RESULT> reasons;
+    for (size_t i = 0; i < app.nAttempts; ++i)
+        if (c.diskette[i] != UPD_OK && c.diskette[i] != IDS_USER_CANCELLED) reasons.push_back(c.diskette[i]);
+    ASSERT_EQ(retries.size(), reasons.size()) << out;
+    for (size_t i = 0; i < reasons.size(); ++i) {
+        char message[1000];
+        ASSERT_GT(LoadStringA(nullptr, reasons[i], message, 999), 0);
+        EXPECT_NE(retries[i].find(std::string("text 1012: ") + message + "\n"), std::string::npos) << retries[i];
     }
     ASSERT_EQ(failures.size(), c.failures.size()) << out;
     for (size_t i = 0; i < failures.size(); ++i) {
