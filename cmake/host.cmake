@@ -70,7 +70,7 @@ target_link_libraries(zav-machine PRIVATE zav_host)
 add_dependencies(zav-machine update zav-setup)
 add_subdirectory(tools/kdo32up)
 # The new version's installer, installed into machines as SETUP.EXE.
-add_executable(zav-setup tools/zav-setup/setup.cpp)
+add_executable(zav-setup tools/zav-setup/setup.cpp tools/zav-setup/install.cpp)
 target_link_libraries(zav-setup PRIVATE zav_host)
 
 # --- Tests.

@@ -22,3 +22,11 @@ target_link_libraries(update PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,zav_logic>" a
 target_link_options(update PRIVATE -static -static-libgcc -static-libstdc++
   -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
 set_target_properties(update PROPERTIES OUTPUT_NAME update SUFFIX ".exe")
+
+# SETUP.EXE for the Wine scenarios: the new version's installer over the
+# same Win32 calls, a GUI program so that no console opens.
+add_executable(setup WIN32 tools/zav-setup/setup_win32.cpp tools/zav-setup/install.cpp)
+target_include_directories(setup PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(setup PRIVATE advapi32 kernel32)
+target_link_options(setup PRIVATE -static -static-libgcc -static-libstdc++)
+set_target_properties(setup PROPERTIES OUTPUT_NAME SETUP SUFFIX ".EXE")
