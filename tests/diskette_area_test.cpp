@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <iterator>
 
 #include "diskette/diskette_area.h"
 #include "partition/boot_sector.h"
@@ -23,14 +22,11 @@ class DisketteAreaTest : public testing::Test {
 protected:
     void Insert(const std::string &kind, const std::string &driveLines = "") {
         machine_.Create("nt4");
-        std::ofstream(machine_.Dir() / "machine.ini", std::ios::app) << "\n[drive A]\nimage=floppy.img\n" << driveLines;
-        ASSERT_EQ(host::diskette::Make(Image(), kind), "");
+        machine_.InsertDiskette(kind);
+        std::ofstream(machine_.Dir() / "machine.ini", std::ios::app) << driveLines;
     }
     fs::path Image() const { return machine_.Dir() / "floppy.img"; }
-    std::string Bytes() const {
-        std::ifstream in(Image(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string Bytes() const { return test::ReadBytes(Image()); }
     std::string BootImage() {
         std::string error, image = host::diskette::BootSectorImage(machine_.Dir(), &error);
         EXPECT_EQ(image.size(), 512u) << error;
@@ -89,7 +85,6 @@ TEST_F(DisketteAreaTest, FailuresAreToldAndLeaveTheDisketteAlone) {
         UPD_RESULT result;
     } cases[] = {
         {"write-protected", "protected", "", 'V', 0, 0, IDS_FLOPPY_WRITE_PROTECTED},
-        {"write-protected root", "protected", "", 'R', 0, 0, IDS_FLOPPY_WRITE_PROTECTED},
         {"no diskette", "none", "", 'V', 0, 0, IDS_NO_DISKETTE},
         {"unreadable", "blank", "fail_read_lba=0\n", 'V', 0, 0, IDS_DISKETTE_UNUSABLE},
         {"unwritable", "blank", "fail_write=1\n", 'R', 0, 0, IDS_DISKETTE_UNUSABLE},

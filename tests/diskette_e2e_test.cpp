@@ -1,11 +1,9 @@
 // A whole update on Windows NT 4 with a hidden FAT32 service partition: the
 // second phase ends with a startup diskette, or without one when the user
-// declines, and the restart after it starts from the diskette or not.
+// declines, and the restart after it starts from the diskette or not. (What
+// a made diskette holds is the builder's test.)
 #include <gtest/gtest.h>
 
-#include <set>
-
-#include "platform/host/machine/fat_volume.h"
 #include "tests/test_machine.h"
 
 namespace {
@@ -25,8 +23,6 @@ const struct Case {
     {"PromptCancelled", "blank", "133=cancel", "C", nullptr, false, "1b", "Click OK to restart your system."},
     {"WriteProtectedThenAnother", "protected", "136=yes@a=blank", "C", "The floppy is write protected.", true, " b",
      "Leave the startup diskette in A: and click OK to restart your system from the floppy drive."},
-    {"NoDisketteThenNo", "none", "136=no", "C", "There is no diskette in the drive.", false, "1b",
-     "Click OK to restart your system."},
 };
 
 void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
@@ -77,15 +73,6 @@ TEST_P(DisketteE2eTest, SecondPhaseEndsWithOrWithoutADiskette) {
 
     std::string type = test::Run("sfdisk --part-type " + (machine_.Dir() / "disk.img").string() + " 2").out;
     EXPECT_EQ(type.substr(0, type.find('\n')), c.typeAfter);
-    if (!c.made) return;
-    auto entries = host::fat::List({machine_.Dir() / "floppy.img", 0}, "");
-    ASSERT_TRUE(entries);
-    std::set<std::string> names;
-    for (const auto &e : *entries) names.insert(e.name);
-    EXPECT_EQ(names, (std::set<std::string>{"IO.SYS", "MSDOS.SYS", "COMMAND.COM", "AUTOEXEC.BAT", "KCP.EXE",
-                                            "SLX_REST.EXE", "VDG_INIT.EXE"}));
-    auto fsck = test::Run("fsck.fat -n " + (machine_.Dir() / "floppy.img").string() + " 2>&1");
-    EXPECT_EQ(fsck.status, 0) << fsck.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Nt4Fat32, DisketteE2eTest, testing::ValuesIn(kCases),

@@ -37,10 +37,7 @@ protected:
         ReadRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), value, buffer);
         return buffer;
     }
-    std::string Registry() {
-        std::ifstream in(machine_.Dir() / "registry.reg");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string Registry() { return test::ReadBytes(machine_.Dir() / "registry.reg"); }
 
     // Runs the welcome dialog, answering OK; its result.
     int RunWelcome() {

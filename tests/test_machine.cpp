@@ -5,8 +5,10 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
+#include "platform/host/machine/diskette.h"
 #include "platform/host/machine/machine.h"
 
 namespace fs = std::filesystem;
@@ -47,6 +49,13 @@ void TestMachine::CreateWithTool(const std::string &options) {
     host::ReloadMachine();
 }
 
+fs::path TestMachine::InsertDiskette(const std::string &kind) {
+    std::ofstream(dir_ / "machine.ini", std::ios::app) << "\n[drive A]\nimage=floppy.img\n";
+    host::ReloadMachine();
+    EXPECT_EQ(host::diskette::Make(dir_ / "floppy.img", kind), "");
+    return dir_ / "floppy.img";
+}
+
 void TestMachine::WriteFile(const std::string &windowsPath, const std::string &content) {
     fs::path path = host::HostPathFor(windowsPath);
     fs::create_directories(path.parent_path());
@@ -74,6 +83,11 @@ bool TestMachine::RestartRecorded(unsigned *flags) const {
     std::getline(in, line);
     if (flags) *flags = static_cast<unsigned>(std::stoul(line.substr(line.find('=') + 1)));
     return true;
+}
+
+std::string ReadBytes(const fs::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 RunResult Run(const std::string &command) {

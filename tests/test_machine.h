@@ -27,6 +27,9 @@ public:
 
     std::filesystem::path Dir() const { return dir_; }
     std::filesystem::path DriveC() const { return dir_ / "drives" / "C"; }
+    // Adds drive A with a diskette of `kind` (host::diskette::Make) in
+    // floppy.img; returns the image's path.
+    std::filesystem::path InsertDiskette(const std::string &kind);
     // Writes a file at a Windows path of drive C: ("C:\\UPDATE\\SETUP.EXE").
     void WriteFile(const std::string &windowsPath, const std::string &content = "x");
 
@@ -38,6 +41,9 @@ public:
 private:
     std::filesystem::path dir_;
 };
+
+// The whole content of a host file; empty when it cannot be read.
+std::string ReadBytes(const std::filesystem::path &file);
 
 // Runs a command with the given environment additions; returns its exit
 // status and standard output.

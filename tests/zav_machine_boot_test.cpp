@@ -25,10 +25,7 @@ std::vector<std::string> Lines(const std::string &text) {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
-std::string Read(const fs::path &file) {
-    std::ifstream in(file);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string Read(const fs::path &file) { return test::ReadBytes(file); }
 
 // A string value through the registry API; "<missing>" when there is none
 // and "<key>" for a key asked for without a value name.
