@@ -81,6 +81,19 @@ press() {
     xdotool key --window "$1" "$2" 2>/dev/null || true
 }
 
+# answer WINDOW KEY: presses the key until the dialog is no longer shown
+# (at most 30 s). A dialog found during its WM_INITDIALOG may drop the
+# first press; Wine may keep a closed dialog's X window, unmapped.
+shown() { xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$1"; }
+answer() {
+    tries=60
+    while shown "$1" && [ "$tries" -gt 0 ]; do
+        press "$1" "$2"
+        sleep 0.5
+        tries=$((tries - 1))
+    done
+}
+
 # machine NAME OPTIONS...: a machine made by zav-machine and a prefix that
 # stands for it, in $M and $WINEPREFIX.
 machine() {
@@ -171,9 +184,9 @@ answer_until_gone() {
         id=$(xdotool search --name "$2" 2>/dev/null | head -n1 || true)
         if [ -n "$id" ] && [ "$id" != "$last" ]; then
             [ -n "${SHOTS:-}" ] && import -window root "$SHOTS/answer-$answered.png" 2>/dev/null
-            press "$id" Return
             answered=$((answered + 1))
             last=$id
+            answer "$id" Return
         fi
         sleep 0.2
         tries=$((tries - 1))
