@@ -75,10 +75,12 @@ wait_window() {
 }
 
 # press WINDOW KEY: the key into that dialog (the X server has no window
-# manager, so focus is given directly).
+# manager, so focus is given directly). Typed through XTEST: a key sent to
+# a window with XSendEvent stays down for Wine, and every dialog shown
+# after it gets the key again.
 press() {
     xdotool windowfocus --sync "$1" >/dev/null 2>&1 || true
-    xdotool key --window "$1" "$2" 2>/dev/null || true
+    xdotool key "$2" 2>/dev/null || true
 }
 
 # answer WINDOW KEY: presses the key until the dialog is no longer shown
