@@ -30,3 +30,10 @@ target_include_directories(setup PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(setup PRIVATE advapi32 kernel32)
 target_link_options(setup PRIVATE -static -static-libgcc -static-libstdc++)
 set_target_properties(setup PROPERTIES OUTPUT_NAME SETUP SUFFIX ".EXE")
+
+# kdo_32up.dll for the Wine scenarios of Windows 98: the INT 13h access
+# library over an image file beside it, exporting its two entry points.
+add_library(kdo32up SHARED tools/kdo32up/kdo_32up_win32.cpp tools/kdo32up/int13_service.cpp)
+target_include_directories(kdo32up PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(kdo32up PRIVATE -static -static-libgcc -static-libstdc++)
+set_target_properties(kdo32up PROPERTIES PREFIX "" OUTPUT_NAME kdo_32up SUFFIX ".dll")

@@ -87,15 +87,6 @@ inline bool ImageAllowed(const std::filesystem::path &image, bool allowDevice) {
     return S_ISREG(st.st_mode) && !underDev;
 }
 
-// Cylinder/head/sector to LBA with the disk's geometry; nothing for an
-// address the BIOS would refuse (sector 0 or past the track, head past the
-// heads, cylinder past 10 bits).
-inline std::optional<uint64_t> ChsToLba(unsigned cylinder, unsigned head, unsigned sector, unsigned heads,
-                                        unsigned sectorsPerTrack) {
-    if (sector == 0 || sector > sectorsPerTrack || head >= heads || cylinder > 1023) return std::nullopt;
-    return (static_cast<uint64_t>(cylinder) * heads + head) * sectorsPerTrack + sector - 1;
-}
-
 // An open image: whole-sector transfers inside its current size only.
 class Image {
 public:
