@@ -109,6 +109,10 @@ machine() {
     rm -f "$WINEPREFIX/dosdevices/z:"
     cp -r "$M/drives/C/." "$WINEPREFIX/drive_c/"
     cp build-win/update.exe "$WINEPREFIX/drive_c/UPDATE/UPDATE.EXE"
+    # The INT 13h library of Windows 9x, built for Windows, and the disk
+    # image it serves.
+    cp build-win/kdo_32up.dll "$WINEPREFIX/drive_c/UPDATE/kdo_32up.dll"
+    ln -s "$M/disk.img" "$WINEPREFIX/drive_c/UPDATE/kdo_32up.img"
     ln -s "$M/disk.img" "$WINEPREFIX/dosdevices/physicaldrive0"
     # The machine's registry, except the neighbour service EventLog: Wine's
     # own services.exe runs that one and fails on the stand-in.
@@ -201,7 +205,7 @@ answer_until_gone() {
 # prefix, the locales and a display.
 wine_session() {
     [ -f build/zav-machine ] || scripts/build >/dev/null
-    [ -f build-win/update.exe ] || scripts/check-win32 >/dev/null
+    [ -f build-win/update.exe ] && [ -f build-win/kdo_32up.dll ] || scripts/check-win32 >/dev/null
     WORK=$(mktemp -d)
     mkfifo "$WORK/display"
     XVFB=""
