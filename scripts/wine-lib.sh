@@ -179,8 +179,9 @@ stop_wine() {
     $WINESERVER -w 2>/dev/null || true
 }
 
-# The service entry's type byte, read straight from the image (entry 1).
-type_byte() { od -An -tx1 -j 466 -N 1 "$M/disk.img" | tr -d ' '; }
+# The service entry's type byte (the second entry), as sfdisk reads it
+# from the image, in two hex digits.
+type_byte() { printf '%02x' "0x$(sfdisk --part-type "$M/disk.img" 2 2>/dev/null | tr -d ' ')" 2>/dev/null; }
 
 # answer_until_gone PROCESS WINDOW: presses Return in each dialog so named
 # until the process has ended (at most a minute); prints how many it took.
