@@ -19,6 +19,9 @@ protected:
 
 TEST_F(KernelTest, FileAttributesFollowWindowsPathRules) {
     machine_.WriteFile("C:\\Update\\Setup.exe");
+    std::filesystem::create_directory_symlink("/etc", machine_.DriveC() / "OUT");
+    std::filesystem::create_symlink("/etc/passwd", machine_.DriveC() / "PASSWD");
+    std::filesystem::create_directory_symlink("Update", machine_.DriveC() / "IN");
     const struct { std::string path; DWORD error; } cases[] = {  // error 0: the file is there
         {"C:\\Update\\Setup.exe", 0},
         {"c:\\UPDATE\\SETUP.EXE", 0},  // names match without regard to case
@@ -28,6 +31,9 @@ TEST_F(KernelTest, FileAttributesFollowWindowsPathRules) {
         {"Q:\\SETUP.EXE", ERROR_PATH_NOT_FOUND},  // no such drive
         {"C:\\" + std::string(300, 'a'), ERROR_FILENAME_EXCED_RANGE},
         {"C:\\..\\..\\etc\\passwd", ERROR_PATH_NOT_FOUND},  // never above the drive's folder
+        {"C:\\OUT\\passwd", ERROR_PATH_NOT_FOUND},            // nor out through a link
+        {"C:\\PASSWD", ERROR_PATH_NOT_FOUND},
+        {"C:\\IN\\Setup.exe", 0},  // a link within the drive is followed
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);

@@ -197,7 +197,7 @@ TEST_F(RegistryTest, WrittenFileIsRegeditFormatAndRoundTrips) {
 
     test::TestMachine other;  // a fresh process's view: only the file
     other.Create("2000");
-    fs::copy_file(RegFile(), other.Dir() / "registry.reg");
+    fs::copy_file(RegFile(), other.Dir() / "registry.reg", fs::copy_options::overwrite_existing);
     for (const auto &[name, type, data] : values) {
         DWORD got = 0;
         EXPECT_EQ(Get("SOFTWARE\\zav", name, &got), data) << name;

@@ -35,6 +35,7 @@ void TestMachine::Create(const std::string &os, const std::string &extraMachineL
     std::ofstream ini(dir_ / "machine.ini");
     ini << "[machine]\nos=" << os << "\nclock_scale=0\n" << extraMachineLines << "\n[drive C]\npath=drives/C\nkind=fixed\n";
     ini.close();
+    std::ofstream(dir_ / "registry.reg") << "REGEDIT4\n\n";
     setenv("ZAV_MACHINE", dir_.c_str(), 1);
     host::ReloadMachine();
 }

@@ -138,6 +138,7 @@ TEST_F(ZavMachineBootTest, BadOptionsMakeNothing) {
     // No such piece, nothing to leave out of, bad numbers, nowhere to keep the number.
     // Mended: an installer name is a bare file name, and never one of new's own files.
     for (const char *options : {"--old-version --without registry", "--without run", "--build 40x7", "--build",
+                                "--build -5", "--build 2147483648",
                                 "--build 4001 --without keldan", "--installer SUB/DIR/X.EXE", "--installer ..",
                                 "--installer /tmp/X.EXE", "--installer C:X.EXE", "--installer update.exe",
                                 "--installer KDO_32UP.DLL"}) {

@@ -260,9 +260,10 @@ private:
     std::map<std::string, std::string> vars_;
 };
 
-bool IsInteger(const std::string &text) {
-    size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
-    return text.size() > sign && text.size() <= 11 && text.find_first_not_of("0123456789", sign) == std::string::npos;
+// A build number as 1.0's installer writes it: 0 to 2147483647.
+bool IsBuildNumber(const std::string &text) {
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    return std::stoull(text) <= 2147483647ull;
 }
 
 }  // namespace
@@ -282,7 +283,7 @@ bool ParseOldVersionOption(const Args &args, size_t *i, OldVersionOptions *o, st
     } else if (a == "--build" && hasValue) {
         o->build = args[++*i];
         o->install = o->buildGiven = true;
-        if (!IsInteger(o->build)) *error = "--build takes a number";
+        if (!IsBuildNumber(o->build)) *error = "--build takes a build number from 0 to 2147483647";
     } else {
         return false;
     }

@@ -90,15 +90,6 @@ const OsVersion *MachineOs() {
     return nullptr;
 }
 
-std::string CheckMachine() {
-    auto os = MachineSetting("machine", "os");
-    if (!MachineOs()) {
-        return (MachineDir() / "machine.ini").string() + ": [machine] os=" + os.value_or("") +
-               " is no system this machine can run (95, 98, me, nt4 or 2000)";
-    }
-    return {};
-}
-
 bool MachineIsNt() {
     auto id = MachineSetting("machine", "platform_id");
     if (id) return std::atoi(id->c_str()) == VER_PLATFORM_WIN32_NT;
@@ -135,9 +126,24 @@ fs::path HostPathFor(const std::string &windowsPath) {
     fs::path exact = dir;
     for (const std::string &part : parts) exact /= part;
     std::error_code ec;
-    if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec) return exact;
-    for (const std::string &part : parts) dir = MatchEntry(dir, part);
-    return dir;
+    fs::path found = exact;
+    if (fs::symlink_status(exact, ec).type() == fs::file_type::not_found || ec) {
+        found = dir;
+        for (const std::string &part : parts) found = MatchEntry(found, part);
+    }
+    // A symbolic link inside the drive may lead anywhere: such a path is
+    // not served, as ".." is kept within the drive.
+    return LiesInside(found, dir) ? found : fs::path();
+}
+
+bool LiesInside(const fs::path &file, const fs::path &dir) {
+    std::error_code ec;
+    fs::path real = fs::weakly_canonical(file, ec);
+    if (ec) return false;
+    fs::path root = fs::weakly_canonical(dir, ec);
+    if (ec) return false;
+    fs::path rel = real.lexically_relative(root);
+    return !rel.empty() && *rel.begin() != "..";
 }
 
 std::string WindowsPathFor(const fs::path &hostPath) {

@@ -45,9 +45,12 @@ std::filesystem::path DriveFolder(char letter);
 // The machine file that stands for a Windows path such as "C:\UPDATE\X.EXE":
 // the drive's folder, then each component matched without regard to case
 // (the last one may not exist yet and keeps its case). Empty when the path
-// has no known drive, is relative, or is 260 bytes or longer.
+// has no known drive, is relative, is 260 bytes or longer, or leads out of
+// the drive's folder through a symbolic link.
 std::filesystem::path HostPathFor(const std::string &windowsPath);
 
+// True when `file`, its symbolic links followed, is `dir` or lies in it.
+bool LiesInside(const std::filesystem::path &file, const std::filesystem::path &dir);
 // The Windows path of a host file that lies inside one of the machine's
 // folder drives, or empty when it lies outside them.
 std::string WindowsPathFor(const std::filesystem::path &hostPath);
