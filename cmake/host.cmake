@@ -13,6 +13,12 @@ if(ZAV_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
 endif()
+# libFuzzer targets (Clang): everything is built with the coverage the
+# fuzzer steers by; the targets themselves get its main.
+option(ZAV_FUZZ "Build the fuzz targets (Clang, with ZAV_SANITIZE)" OFF)
+if(ZAV_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 find_package(Threads REQUIRED)
 set(CURSES_NEED_WIDE TRUE)
@@ -86,6 +92,27 @@ include(GoogleTest)
 gtest_discover_tests(zav_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 add_test(NAME SeamGuard.RefusesHostAndPosixIncludes
   COMMAND ${CMAKE_SOURCE_DIR}/tests/seam_guard_test.sh ${CMAKE_SOURCE_DIR})
+
+# --- Fuzz targets: tests/fuzz/NAME_fuzz.cpp with its seeds in tests/fuzz/NAME/,
+# each a CTest entry Fuzz.NAME that fuzzes for ZAV_FUZZ_SECONDS (or the
+# environment's ZAV_FUZZ_SECONDS).
+if(ZAV_FUZZ)
+  set(ZAV_FUZZ_SECONDS 60 CACHE STRING "Seconds each fuzz target runs under CTest")
+  file(GLOB ZAV_FUZZ_SOURCES CONFIGURE_DEPENDS tests/fuzz/*_fuzz.cpp)
+  foreach(source ${ZAV_FUZZ_SOURCES})
+    get_filename_component(name ${source} NAME_WE)
+    string(REGEX REPLACE "_fuzz$" "" name ${name})
+    add_executable(fuzz_${name} ${source} tests/fuzz/fuzz_machine.cpp)
+    target_link_libraries(fuzz_${name} PRIVATE zav_logic)
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    target_compile_definitions(fuzz_${name} PRIVATE ZAV_BUILD_DIR="${CMAKE_BINARY_DIR}")
+    add_dependencies(fuzz_${name} kdo32up)
+    add_test(NAME Fuzz.${name}
+      COMMAND ${CMAKE_SOURCE_DIR}/scripts/run-fuzz $<TARGET_FILE:fuzz_${name}> ${CMAKE_SOURCE_DIR}/tests/fuzz/${name}
+              ${CMAKE_BINARY_DIR}/fuzz ${ZAV_FUZZ_SECONDS})
+    set_tests_properties(Fuzz.${name} PROPERTIES TIMEOUT 0 LABELS fuzz)
+  endforeach()
+endif()
 
 # --- Benchmarks.
 if(ZAV_BENCH)
