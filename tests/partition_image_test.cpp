@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -173,6 +175,35 @@ TEST_F(DiskTest, RawDriveToggle) {
         SCOPED_TRACE(c.pszWhy);
         Build(c.nOsType == 1 ? "nt4" : "2000", c);
         Check(c);
+    }
+}
+
+// The raw toggle writes nothing but the master boot record, whichever of its
+// calls fails: a failure leaves the disk as it was or with some entries
+// toggled, never another sector written or the table torn.
+TEST_F(DiskTest, RawToggleWritesTheTableOnlyWhateverCallFails) {
+    const ToggleCase c{"two visible partitions hidden", 2, 1,
+                       {{0, 0x06, 2048, kSmall, FILL_FAT16}, {2, 0x0E, 2048 + kSmall, kSmall, FILL_FAT16}},
+                       "", {}, 108, 14, {}, {}};
+    Build("2000", c);
+    Sh("cp --sparse=always " + Q(Img()) + " " + Q(dir_ / "before.img"));
+    const std::set<long> kMayChange = {440, 441, 442, 443, 446 + 4, 446 + 32 + 4};  // signature, the two types
+    for (const char *api : {"CreateFileA", "ReadFile", "SetFilePointer", "WriteFile", "CloseHandle"}) {
+        for (unsigned n = 1; n <= 6; ++n) {
+            SCOPED_TRACE(std::string(api) + " call " + std::to_string(n));
+            Sh("cp --sparse=always " + Q(dir_ / "before.img") + " " + Q(Img()));
+            host::fault::FailAt(api, n, ERROR_GEN_FAILURE);
+            int nOut = -1;
+            UPD_RESULT r = SetServicePartitionHidden(2, 1, &nOut);
+            host::fault::Clear();
+            EXPECT_TRUE(r == 108 || r == 103 || r == 104 || r == 106 || r == 107) << r;
+            std::string changed = test::Run("cmp -l " + Q(dir_ / "before.img") + " " + Q(Img())).out;
+            std::istringstream lines(changed);
+            for (long offset; lines >> offset;) {
+                EXPECT_TRUE(kMayChange.count(offset - 1)) << "byte " << offset - 1 << " written";
+                lines.ignore(64, '\n');
+            }
+        }
     }
 }
 
