@@ -2,6 +2,8 @@
 // machine's files, and zav-machine boot: the restart request, drive letters
 // for the disk's partitions, and RunOnce as Windows runs it.
 #include <gtest/gtest.h>
+
+#include <random>
 #include <stdlib.h>
 
 #include <fstream>
@@ -287,6 +289,29 @@ TEST_F(ZavMachineBootTest, RestartRequestIsConsumedThenRunOnceValuesRunInOrderAf
         if (c.restartAfter) { EXPECT_EQ(flags, 6u); }  // the command's own request
     }
     EXPECT_EQ(Tool("boot " + (machine_.Dir() / "none").string()).status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// boot rewrites machine.ini as a new file, flushed, then renamed: killed at
+// any moment, it leaves the old file or the new one, whole.
+TEST_F(ZavMachineBootTest, KilledBootLeavesTheOldOrTheNewMachineIni) {
+    fs::path dir = machine_.Dir() / "m";
+    ASSERT_EQ(Tool("new " + dir.string() + " --os 2000 --service fat32").status, 0);
+    const std::string before = Read(dir / "machine.ini");
+    ASSERT_EQ(Tool("boot " + dir.string()).status, 0);
+    const std::string after = Read(dir / "machine.ini");
+    ASSERT_NE(before, after);
+    std::mt19937 rng(7);
+    for (int round = 0; round < 100; ++round) {
+        std::ofstream(dir / "machine.ini", std::ios::binary | std::ios::trunc) << before;
+        std::string delay = "0.00" + std::to_string(1 + rng() % 8);
+        test::Run("timeout -s KILL " + delay + " " + kTool + " boot " + dir.string() + " >/dev/null 2>&1");
+        std::string now = Read(dir / "machine.ini");
+        ASSERT_TRUE(now == before || now == after) << "round " << round << ":\n" << now;
+    }
 }
 
 }  // namespace
