@@ -196,7 +196,7 @@ namespace {
 // Two first phases started at once on one machine, again and again. Each
 // registry call sees the registry as the other process left it (the lock),
 // so the machine always ends right: the old entries gone, everything else
-// kept, the second phase scheduled. A process may still report 121 when the
+// kept, the second phase scheduled. A process may still report 113 when the
 // other one deleted a key tree under the handle it had open on it (1018, as
 // Windows reports a key deleted by another process); never anything else.
 TEST(TwoFirstPhasesTest, EndWithTheRightRegistryEveryTime) {

@@ -1,0 +1,315 @@
+// The fault table: each operation walked through every platform call it
+// makes, each failed in turn. For every failure: the operation's result
+// code; nothing after the failure but closing what is open (unless the
+// operation goes on past that call by design); and nothing already done
+// undone: what a later failure leaves done includes what an earlier one
+// left. ZAV_FAULT_TABLE=print prints the table as it is found.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "app/command_line.h"
+#include "app/restart.h"
+#include "diskette/diskette_area.h"
+#include "fileops/file_ops.h"
+#include "partition/service_partition.h"
+#include "platform/host/kernel/faults.h"
+#include "platform/host/machine/machine.h"
+#include "platform/host/registry/internal.h"
+#include "platform/host/registry/store.h"
+#include "app/globals.h"
+#include "removal/first_phase.h"
+#include "tests/test_machine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Calls that cannot fail on Windows, and the ones that only close.
+const std::set<std::string> kNeverFail = {"DefWindowProcA", "DispatchMessageA", "EnableWindow", "EndPaint",
+                                          "GetStartupInfoA", "GetTickCount", "IsIconic", "IsWindow",
+                                          "IsWindowEnabled", "IsWindowVisible", "PeekMessageA", "SendMessageA",
+                                          "ShowWindow", "Sleep", "TranslateMessage"};
+const std::set<std::string> kClosing = {"CloseHandle", "RegCloseKey", "FindClose"};
+
+struct Expect {
+    UPD_RESULT result;
+    bool goesOn = false;  // the operation carries on past this failure by design
+};
+
+struct Operation {
+    const char *name;
+    std::function<void()> arrange;                         // the state before, afresh
+    std::function<UPD_RESULT()> act;
+    std::function<std::set<std::string>()> done;           // what the operation has changed so far
+    std::function<Expect(const std::string &, unsigned)> expect;  // the n-th call of an API failing
+};
+
+std::vector<std::string> Run(const Operation &op, UPD_RESULT *result) {
+    op.arrange();
+    host::fault::Clear();
+    host::fault::Record();
+    *result = op.act();
+    std::vector<std::string> calls = host::fault::Calls();
+    host::fault::Clear();
+    return calls;
+}
+
+// Walks `op` and returns the APIs it failed.
+std::set<std::string> Walk(const Operation &op) {
+    SCOPED_TRACE(op.name);
+    bool print = std::getenv("ZAV_FAULT_TABLE") != nullptr;
+    UPD_RESULT ok;
+    std::vector<std::string> calls = Run(op, &ok);
+    const std::set<std::string> all = op.done();
+    std::map<std::string, unsigned> seen;
+    std::set<std::string> failed, before;
+    for (size_t at = 0; at < calls.size(); ++at) {
+        const std::string &api = calls[at];
+        unsigned n = ++seen[api];
+        if (kNeverFail.count(api)) continue;
+        SCOPED_TRACE(api + " call " + std::to_string(n));
+        failed.insert(api);
+        host::fault::FailAt(api, n, ERROR_GEN_FAILURE);
+        UPD_RESULT result;
+        std::vector<std::string> faulted;
+        {
+            op.arrange();
+            host::fault::FailAt(api, n, ERROR_GEN_FAILURE);
+            host::fault::Record();
+            result = op.act();
+            faulted = host::fault::Calls();
+            host::fault::Clear();
+        }
+        std::set<std::string> now = op.done();
+        bool stopped = faulted.size() >= at + 1 &&
+                       std::all_of(faulted.begin() + static_cast<long>(at) + 1, faulted.end(),
+                                   [](const std::string &c) { return kClosing.count(c) || kNeverFail.count(c); });
+        if (print) std::printf("    {\"%s\", %u, %d, %s},  // %zu done\n", api.c_str(), n, result, stopped ? "stops" : "goes on", now.size());
+        Expect e = op.expect(api, n);
+        EXPECT_EQ(result, e.result);
+        if (!e.goesOn) {
+            EXPECT_TRUE(stopped) << "calls after the failure";
+            for (const std::string &change : before) EXPECT_TRUE(now.count(change)) << "undone: " << change;
+            before = now;
+        }
+        for (const std::string &change : now) EXPECT_TRUE(all.count(change)) << "a change it never makes: " << change;
+    }
+    if (print) std::printf("  %s: %d\n", op.name, ok);
+    return failed;
+}
+
+// The registry file's entries, one a line, as the store writes them.
+std::set<std::string> RegistryLines(const fs::path &file) {
+    host::reg::Tree tree;
+    EXPECT_FALSE(host::reg::ApplyText(test::ReadBytes(file), tree, true));
+    std::set<std::string> lines;
+    std::istringstream in(host::reg::Serialize(tree));
+    std::string key, entry;
+    for (std::string line; std::getline(in, line);) {
+        entry += line;
+        if (!entry.empty() && entry.back() == '\\' && entry[0] != '[') {  // hex data goes on
+            entry.pop_back();
+            continue;
+        }
+        if (!entry.empty() && entry[0] == '[') key = entry;
+        if (!entry.empty() && entry != "REGEDIT4") lines.insert(entry[0] == '[' ? key : key + entry);
+        entry.clear();
+    }
+    return lines;
+}
+
+// What differs in `now` from `before`, line by line: "-line" gone, "+line" new.
+std::set<std::string> Changes(const std::set<std::string> &before, const std::set<std::string> &now) {
+    std::set<std::string> out;
+    for (const auto &l : before) if (!now.count(l)) out.insert("-" + l);
+    for (const auto &l : now) if (!before.count(l)) out.insert("+" + l);
+    return out;
+}
+
+class FaultTableTest : public testing::Test {
+protected:
+    void TearDown() override { host::fault::Clear(); }
+    void Keep(const std::string &name) { fs::copy_file(Dir() / name, Dir() / (name + ".orig"), fs::copy_options::overwrite_existing); }
+    void Restore(const std::string &name) { fs::copy_file(Dir() / (name + ".orig"), Dir() / name, fs::copy_options::overwrite_existing); }
+    fs::path Dir() const { return machine_.Dir(); }
+    test::TestMachine machine_;
+};
+
+// Bytes of a file's first `bytes` that differ from `original`, as "offset".
+std::set<std::string> ChangedBytes(const fs::path &file, const std::string &original) {
+    std::string now = test::ReadBytes(file).substr(0, original.size());
+    std::set<std::string> out;
+    for (size_t i = 0; i < original.size() && i < now.size(); ++i)
+        if (now[i] != original[i]) out.insert(std::to_string(i));
+    return out;
+}
+
+void PutBytes(const fs::path &file, const std::string &bytes) {
+    std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).write(bytes.data(), bytes.size());
+}
+
+using Rows = std::map<std::pair<std::string, unsigned>, Expect>;
+
+// The table of an operation, one row per failing call.
+std::function<Expect(const std::string &, unsigned)> ByRow(Rows rows) {
+    return [rows](const std::string &api, unsigned n) {
+        auto it = rows.find({api, n});
+        if (it != rows.end()) return it->second;
+        ADD_FAILURE() << "no row for " << api << " call " << n;
+        return Expect{0};
+    };
+}
+
+TEST_F(FaultTableTest, RawToggle) {
+    machine_.CreateWithTool("--os 2000 --service fat32");
+    const std::string mbr = test::ReadBytes(Dir() / "disk.img").substr(0, 512);
+    int nType;
+    Operation op{"hide on 2000", [&] { PutBytes(Dir() / "disk.img", mbr); },
+                 [&] { return SetServicePartitionHidden(OS_CLASS_2000, 1, &nType); },
+                 [&] { return ChangedBytes(Dir() / "disk.img", mbr); },
+                 ByRow({{{"CreateFileA", 1}, {IDS_PARTITION_TABLE_CORRUPT}},
+                        {{"ReadFile", 1}, {IDS_DISK_READ_FAILED}},            // the table
+                        {{"SetFilePointer", 1}, {IDS_NO_SERVICE_PARTITION}},  // to the entry's first sector
+                        {{"ReadFile", 2}, {IDS_NO_SERVICE_PARTITION}},
+                        {{"SetFilePointer", 2}, {IDS_PARTITION_UPDATE_FAILED}},  // back to 0
+                        {{"WriteFile", 1}, {IDS_PARTITION_UPDATE_FAILED}},
+                        {{"CloseHandle", 1}, {UPD_OK}}})};
+    Walk(op);
+}
+
+TEST_F(FaultTableTest, ServiceDriveLookup) {
+    machine_.CreateWithTool("--os 2000 --service fat32");
+    ASSERT_EQ(test::Run(std::string(ZAV_BUILD_DIR) + "/zav-machine boot " + Dir().string() + " >/dev/null").status, 0);
+    host::ReloadMachine();
+    char chLetter = '?';
+    // A drive that cannot be asked is passed over, so the lookup goes on
+    // to the last letter and finds none.
+    Operation op{"service drive found", [] {}, [&] { return FindServiceDrive(&chLetter); },
+                 [] { return std::set<std::string>{}; },
+                 ByRow({{{"GetDriveTypeA", 1}, {IDS_SERVICE_CONTENTS_UNEXPECTED, true}},
+                        {{"GetVolumeInformationA", 1}, {IDS_SERVICE_CONTENTS_UNEXPECTED, true}}})};
+    Walk(op);
+    EXPECT_EQ(chLetter, 'D');
+}
+
+TEST_F(FaultTableTest, FirstPhaseRegistry) {
+    machine_.CreateWithTool("--os 2000 --service fat32 --hidden --old-version");
+    Keep("registry.reg");
+    const std::set<std::string> original = RegistryLines(Dir() / "registry.reg");
+    Operation op{"old registration removed and the second phase scheduled",
+                 [&] { fs::remove(Dir() / "registry.reg"); Restore("registry.reg"); },
+                 [] { return RemoveOldRegistration(OS_CLASS_2000, TRUE); },
+                 [&] { host::RegistryCompact(); return Changes(original, RegistryLines(Dir() / "registry.reg")); },
+                 // Services keys (opens 1 to 8), the Run values (open 9), the
+                 // uninstall entry (10, 11), then RunOnce (12). A key that
+                 // does not close is no failure.
+                 [](const std::string &api, unsigned n) -> Expect {
+                     if (api == "RegCloseKey") return {UPD_OK, true};
+                     if (api == "RegDeleteValueA" || (api == "RegOpenKeyExA" && n == 9)) return {IDS_REGISTRY_ACCESS_FAILED};
+                     if (api == "RegSetValueExA" || (api == "RegOpenKeyExA" && n == 12)) return {IDS_RUNONCE_FAILED};
+                     return {IDS_REGISTRY_KEYS_NOT_DELETED};
+                 }};
+    Walk(op);
+}
+
+TEST_F(FaultTableTest, FileOperations) {
+    machine_.Create("2000");
+    const std::vector<std::string> tree = {"C:\\OLD\\A.TXT", "C:\\OLD\\SUB\\B.TXT", "C:\\OLD\\SUB\\C.TXT"};
+    auto gone = [&] {
+        std::set<std::string> out;
+        for (const char *p : {"OLD/A.TXT", "OLD/SUB/B.TXT", "OLD/SUB/C.TXT", "OLD/SUB", "OLD"})
+            if (!fs::exists(machine_.DriveC() / p)) out.insert(p);
+        if (fs::exists(machine_.DriveC() / "DST/F.EXE")) out.insert("copied");
+        return out;
+    };
+    Operation remove{"a folder tree removed",
+                     [&] {
+                         for (const auto &p : tree) machine_.WriteFile(p);
+                         fs::permissions(machine_.DriveC() / "OLD/SUB/B.TXT", fs::perms::owner_write, fs::perm_options::remove);
+                     },
+                     [] { return DeleteDirectoryTree("C:\\OLD", nullptr); }, gone,
+                     // A failed FindNextFileA ends a folder's listing early: the folder
+                     // keeps what was not listed and cannot be removed (134); its last
+                     // call per folder (7, 8) ends the listing anyway. A subfolder that
+                     // cannot be listed is left as it is, and so is its parent.
+                     [](const std::string &api, unsigned n) -> Expect {
+                         if (api == "FindFirstFileA") return n == 1 ? Expect{UPD_OK} : Expect{IDS_DISKETTE_UNUSABLE, true};
+                         if (api == "FindNextFileA") return {n >= 7 ? UPD_RESULT(UPD_OK) : UPD_RESULT(IDS_DISKETTE_UNUSABLE), true};
+                         if (api == "FindClose") return {UPD_OK, true};
+                         return {IDS_DISKETTE_UNUSABLE};  // DeleteFileA, SetFileAttributesA, RemoveDirectoryA
+                     }};
+    Walk(remove);
+    Operation copy{"a file copied",
+                   [&] { fs::remove_all(machine_.DriveC() / "DST"); fs::create_directories(machine_.DriveC() / "DST");
+                         machine_.WriteFile("C:\\SRC\\F.EXE", "new"); },
+                   [] { return CopyOneFile("C:\\SRC", "C:\\DST", "F.EXE", "F.EXE"); }, gone,
+                   ByRow({{{"CopyFileA", 1}, {IDS_FILES_NOT_REPLACED}}})};
+    Walk(copy);
+}
+
+// A failed CloseHandle leaves the diskette open for the rest of the
+// process: each mode is walked in a test of its own.
+class DisketteAreaFaultTest : public FaultTableTest {
+protected:
+    void WalkMode(char chMode, Rows rows) {
+        machine_.Create("nt4");
+        fs::path floppy = machine_.InsertDiskette("blank");
+        std::string before = test::ReadBytes(floppy).substr(0, 32768);
+        before.replace(19 * 512, 11, "OLD     TXT");  // an entry in the root directory
+        std::string boot = before.substr(0, 512);  // the diskette's own format: a root directory to clear
+        boot.replace(3, 8, "ZAVBOOT ");
+        Operation op{chMode == 'V' ? "diskette boot sector" : "diskette root directory",
+                     [&] { PutBytes(floppy, before); },
+                     [&] { std::string image = boot; return WriteDisketteArea(reinterpret_cast<BYTE *>(image.data()), chMode); },
+                     [&] { return ChangedBytes(floppy, before); }, ByRow(rows)};
+        Walk(op);
+    }
+};
+
+TEST_F(DisketteAreaFaultTest, BootSector) {
+    WalkMode('V', {{{"CreateFileA", 1}, {IDS_DISKETTE_UNUSABLE}},
+                   {{"ReadFile", 1}, {IDS_DISKETTE_UNUSABLE}},
+                   {{"SetFilePointer", 1}, {IDS_DISKETTE_UNUSABLE}},
+                   {{"WriteFile", 1}, {IDS_DISKETTE_UNUSABLE}},
+                   {{"CloseHandle", 1}, {UPD_OK}}});
+}
+
+TEST_F(DisketteAreaFaultTest, RootDirectory) {
+    WalkMode('R', {{{"CreateFileA", 1}, {IDS_DISKETTE_UNUSABLE}},
+                   {{"SetFilePointer", 1}, {IDS_DISKETTE_UNUSABLE}},
+                   {{"WriteFile", 1}, {IDS_DISKETTE_UNUSABLE}},
+                   {{"CloseHandle", 1}, {UPD_OK}}});
+}
+
+TEST_F(FaultTableTest, RestartAndCommandLine) {
+    machine_.CreateWithTool("--os 2000 --old-version");
+    Operation restart{"restart on 2000", [&] { fs::remove(Dir() / "restart"); },
+                      [] { return static_cast<UPD_RESULT>(RestartSystem(OS_CLASS_2000)); },
+                      [&] { return fs::exists(Dir() / "restart") ? std::set<std::string>{"restart"} : std::set<std::string>{}; },
+                      // The privilege calls' results are not looked at (the privilege,
+                      // once enabled, stays so for the process); a refused restart
+                      // returns its error.
+                      ByRow({{{"OpenProcessToken", 1}, {UPD_OK, true}},
+                             {{"LookupPrivilegeValueA", 1}, {UPD_OK, true}},
+                             {{"AdjustTokenPrivileges", 1}, {UPD_OK, true}},
+                             {{"ExitWindowsEx", 1}, {ERROR_GEN_FAILURE}}})};
+    Walk(restart);
+    int nMode, nService, nTypec;
+    Operation parse{"command line of the first phase", [] {},
+                    [&] { return ParseCommandLine("hide SETUP.EXE", &nMode, &nService, &nTypec); },
+                    [] { return std::set<std::string>{}; },
+                    ByRow({{{"GetVersionExA", 1}, {IDS_VERSION_NOT_DETECTED}},
+                           {{"RegOpenKeyExA", 1}, {UPD_OK}},  // no build number to compare: go on
+                           {{"RegQueryValueExA", 1}, {UPD_OK}},
+                           {{"RegCloseKey", 1}, {UPD_OK}}})};
+    Walk(parse);
+}
+
+}  // namespace
