@@ -106,8 +106,14 @@ UPD_RESULT CUpdateApp::RunSecondPhase(int nService, int nTypec) {
     } while (WaitForSingleObject(hThread, kPumpSlice) == WAIT_TIMEOUT);
     // The last step is posted just before the worker ends: shown too.
     PumpMessages(dlg);
-    DWORD nExitCode = IDS_THREAD_FAILED;
-    GetExitCodeThread(hThread, &nExitCode);
+    DWORD nExitCode = STILL_ACTIVE;
+    if (!GetExitCodeThread(hThread, &nExitCode) || nExitCode == STILL_ACTIVE) {
+        // The wait failed with the worker still at work: the phase must not
+        // go on (and its parameters go) before the worker has ended.
+        WaitForSingleObject(hThread, INFINITE);
+        PumpMessages(dlg);  // the steps it finished meanwhile
+        if (!GetExitCodeThread(hThread, &nExitCode) || nExitCode == STILL_ACTIVE) nExitCode = IDS_THREAD_FAILED;
+    }
     if (nExitCode != UPD_OK) ShowFailure(nExitCode, 0);
     CloseHandle(hThread);
     dlg.DestroyWindow();

@@ -45,6 +45,8 @@ const Case kCases[] = {
     {"InstallerMissing", "2000", 1, 0, "no-installer", IDS_INSTALL_NOT_POSSIBLE, 3, true, false},
     {"NoRecoveryFolder", "2000", 1, 0, "no-recovery", IDS_FILES_NOT_REPLACED, 4, true, true},
     {"NoThread", "2000", 1, 0, "no-thread", IDS_THREAD_FAILED, 0, false, false},
+    // Mended: a failed wait left the worker running while the phase went on.
+    {"AFailedWaitStillAwaitsTheWorker", "2000", 1, 0, "wait-fails", UPD_OK, 5, true, true},
 };
 
 void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
@@ -56,6 +58,10 @@ protected:
         setenv("ZAV_ANSWERS", "", 1);
         setenv("LANG", "C", 1);
         host::ResetFrontendForTesting();
+        // The message queue AfxWinMain gives the user interface thread: a
+        // worker that finishes its first step at once can post it.
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
     }
     void TearDown() override { host::fault::Clear(); }
 
@@ -88,6 +94,7 @@ protected:
                         host::fat::Delete(volume, "RECOVERY\\VDG_INIT.EXE") && host::fat::RemoveDir(volume, "RECOVERY"));
         }
         if (setup == "no-thread") host::fault::FailAt("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY);
+        if (setup == "wait-fails") host::fault::FailAt("WaitForSingleObject", 1, ERROR_INVALID_HANDLE);
         g_nOsType = os == "98" ? OS_CLASS_9X : os == "nt4" ? OS_CLASS_NT4 : OS_CLASS_2000;
         std::strcpy(g_szSelfPath, "C:\\UPDATE\\UPDATE.EXE");
         std::strcpy(g_szInstaller, "SETUP.EXE");
