@@ -184,6 +184,21 @@ TEST_F(FaultTableTest, RawToggle) {
     Walk(op);
 }
 
+TEST_F(FaultTableTest, Int13Toggle) {
+    machine_.CreateWithTool("--os 98 --service fat32 --hidden");
+    const std::string mbr = test::ReadBytes(Dir() / "disk.img").substr(0, 512);
+    int nType;
+    // The library's own failures are its [int13] switches (the INT 13h
+    // toggle's table in partition_image_test.cpp).
+    Operation op{"unhide on 98", [&] { PutBytes(Dir() / "disk.img", mbr); },
+                 [&] { return SetServicePartitionHidden(OS_CLASS_9X, 0, &nType); },
+                 [&] { return ChangedBytes(Dir() / "disk.img", mbr); },
+                 ByRow({{{"LoadLibraryA", 1}, {IDS_DLL_MISSING}},
+                        {{"GetProcAddress", 1}, {IDS_DLL_MISSING, true}},  // both are looked up, then checked
+                        {{"GetProcAddress", 2}, {IDS_DLL_MISSING}}})};
+    Walk(op);
+}
+
 TEST_F(FaultTableTest, ServiceDriveLookup) {
     machine_.CreateWithTool("--os 2000 --service fat32");
     ASSERT_EQ(test::Run(std::string(ZAV_BUILD_DIR) + "/zav-machine boot " + Dir().string() + " >/dev/null").status, 0);
