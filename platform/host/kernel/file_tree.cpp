@@ -424,9 +424,11 @@ BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
 }
 
 BOOL WINAPI FindClose(HANDLE hFindFile) {
-    HOST_API(FALSE)
-    if (!host::FindHandleAs<FindObject>(hFindFile) || !host::RemoveHandle(hFindFile)) return Fail(ERROR_INVALID_HANDLE);
-    return TRUE;
+    host::fault::ApiScope hostApiScope_(__func__);
+    // As CloseHandle: an injected failure still closes the search.
+    bool bClosed = host::FindHandleAs<FindObject>(hFindFile) && host::RemoveHandle(hFindFile);
+    if (DWORD nFault = hostApiScope_.Fault()) return Fail(nFault);
+    return bClosed ? TRUE : Fail(ERROR_INVALID_HANDLE);
 }
 
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {

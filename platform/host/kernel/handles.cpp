@@ -42,10 +42,11 @@ bool RemoveHandle(HANDLE handle) {
 }  // namespace host
 
 BOOL WINAPI CloseHandle(HANDLE h) {
-    HOST_API(FALSE)
-    if (!host::RemoveHandle(h)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
+    host::fault::ApiScope hostApiScope_(__func__);
+    // An injected failure still closes: Windows fails only on a handle that
+    // is not open, so no failure of a close leaves one open.
+    bool bClosed = host::RemoveHandle(h);
+    DWORD nError = hostApiScope_.Fault() ? hostApiScope_.Fault() : bClosed ? 0 : ERROR_INVALID_HANDLE;
+    if (nError) SetLastError(nError);
+    return nError == 0;
 }

@@ -295,10 +295,14 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LONG WINAPI RegCloseKey(HKEY hKey) {
-    HOST_REG_API()
-    if (RootName(hKey)) return ERROR_SUCCESS;
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    host::fault::ApiScope hostApiScope_(__func__);
+    // As CloseHandle: an injected failure still closes the key.
+    LONG rc = ERROR_SUCCESS;
+    if (!RootName(hKey)) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        rc = g_handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    }
+    return hostApiScope_.Fault() ? static_cast<LONG>(hostApiScope_.Fault()) : rc;
 }
 
 namespace host {
