@@ -34,6 +34,7 @@ const Case kCases[] = {
     {"DriveAbove", "[machine]\n[drive C]\npath=../elsewhere\n", "path=../elsewhere lies outside"},
     {"DriveThroughALink", "[machine]\n[drive C]\npath=tmp-link\n", "path=tmp-link lies outside"},
     {"DiskImageOutside", "[machine]\n[disk0]\nimage=/etc/passwd\n", "image=/etc/passwd lies outside the machine folder (allow_device=1"},
+    {"DiskImageIsAFolder", "[machine]\n[disk0]\nimage=tmp-link\n", "[disk0] image=tmp-link is a folder, not an image"},
     {"FaultLogOutside", "[machine]\n[faults]\nlog=/tmp/zav-faults.log\n", "[faults] log=/tmp/zav-faults.log lies outside"},
     {"ClockNegative", "[machine]\nclock_scale=-1\n", "clock_scale=-1 is no number from 0 to 100"},
     {"ClockHuge", "[machine]\nclock_scale=1e308\n", "clock_scale=1e308 is no number"},

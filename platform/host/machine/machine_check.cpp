@@ -69,8 +69,12 @@ std::string OutsideFile(const ini::File &file, const fs::path &dir) {
             bool matches = EqualsIgnoringCase(name, prefix);
             auto value = section.Get(k.key);
             if (!matches || !value || value->empty()) continue;
+            fs::path file = MachineFileIn(dir, *value);
+            std::error_code ec;
+            if (std::string(k.key) == "image" && fs::is_directory(file, ec))
+                return "[" + section.name + "] image=" + *value + " is a folder, not an image";
             if (k.permit && disk::IsTrue(section.Get(k.permit).value_or(""))) continue;
-            if (!LiesInside(MachineFileIn(dir, *value), dir)) {
+            if (!LiesInside(file, dir)) {
                 return "[" + section.name + "] " + k.key + "=" + *value + " lies outside the machine folder" +
                        (k.permit ? std::string(" (") + k.permit + "=1 admits it)" : std::string());
             }
