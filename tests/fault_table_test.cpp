@@ -81,6 +81,8 @@ std::set<std::string> Walk(const Operation &op) {
         const std::string &api = calls[at];
         unsigned n = ++seen[api];
         if (kNeverFail.count(api)) continue;
+        Expect e = op.expect(api, n);
+        if (!e.checked) continue;
         SCOPED_TRACE(api + " call " + std::to_string(n));
         failed.insert(api);
         host::fault::FailAt(api, n, ERROR_GEN_FAILURE);
@@ -99,8 +101,6 @@ std::set<std::string> Walk(const Operation &op) {
                        std::all_of(faulted.begin() + static_cast<long>(at) + 1, faulted.end(),
                                    [](const std::string &c) { return kClosing.count(c) || kNeverFail.count(c); });
         if (print) std::printf("    {\"%s\", %u, %d, %s},  // %zu done\n", api.c_str(), n, result, stopped ? "stops" : "goes on", now.size());
-        Expect e = op.expect(api, n);
-        if (!e.checked) continue;
         if (e.orResult == 0 || result != e.orResult) {
             EXPECT_EQ(result, e.result);
         }
@@ -143,14 +143,15 @@ std::set<std::string> Changes(const std::set<std::string> &before, const std::se
     return out;
 }
 
-class FaultTableTest : public testing::Test {
-protected:
+class FaultTableTestBase : public testing::Test {
+public:
     void TearDown() override { host::fault::Clear(); }
     void Keep(const std::string &name) { fs::copy_file(Dir() / name, Dir() / (name + ".orig"), fs::copy_options::overwrite_existing); }
     void Restore(const std::string &name) { fs::copy_file(Dir() / (name + ".orig"), Dir() / name, fs::copy_options::overwrite_existing); }
     fs::path Dir() const { return machine_.Dir(); }
     test::TestMachine machine_;
 };
+using FaultTableTest = FaultTableTestBase;
 
 // Bytes of a file's first `bytes` that differ from `original`, as "offset".
 std::set<std::string> ChangedBytes(const fs::path &file, const std::string &original) {
@@ -177,36 +178,35 @@ std::function<Expect(const std::string &, unsigned)> ByRow(Rows rows) {
     };
 }
 
-TEST_F(FaultTableTest, RawToggle) {
-    machine_.CreateWithTool("--os 2000 --service fat32");
-    const std::string mbr = test::ReadBytes(Dir() / "disk.img").substr(0, 512);
+// A toggle walked on a machine made with `options`, the table's first
+// sector put back before each run.
+void WalkToggle(FaultTableTestBase &t, const std::string &options, const char *name, int nOsType, int bHide, Rows rows) {
+    t.machine_.CreateWithTool(options);
+    const std::string mbr = test::ReadBytes(t.Dir() / "disk.img").substr(0, 512);
     int nType;
-    Operation op{"hide on 2000", [&] { PutBytes(Dir() / "disk.img", mbr); },
-                 [&] { return SetServicePartitionHidden(OS_CLASS_2000, 1, &nType); },
-                 [&] { return ChangedBytes(Dir() / "disk.img", mbr); },
-                 ByRow({{{"CreateFileA", 1}, {IDS_PARTITION_TABLE_CORRUPT}},
-                        {{"ReadFile", 1}, {IDS_DISK_READ_FAILED}},            // the table
-                        {{"SetFilePointer", 1}, {IDS_NO_SERVICE_PARTITION}},  // to the entry's first sector
-                        {{"ReadFile", 2}, {IDS_NO_SERVICE_PARTITION}},
-                        {{"SetFilePointer", 2}, {IDS_PARTITION_UPDATE_FAILED}},  // back to 0
-                        {{"WriteFile", 1}, {IDS_PARTITION_UPDATE_FAILED}},
-                        {{"CloseHandle", 1}, {UPD_OK}}})};
-    Walk(op);
+    Walk({name, [&] { PutBytes(t.Dir() / "disk.img", mbr); },
+          [&] { return SetServicePartitionHidden(nOsType, bHide, &nType); },
+          [&] { return ChangedBytes(t.Dir() / "disk.img", mbr); }, ByRow(rows)});
 }
 
+TEST_F(FaultTableTest, RawToggle) {
+    WalkToggle(*this, "--os 2000 --service fat32", "hide on 2000", OS_CLASS_2000, 1,
+               {{{"CreateFileA", 1}, {IDS_PARTITION_TABLE_CORRUPT}},
+                {{"ReadFile", 1}, {IDS_DISK_READ_FAILED}},            // the table
+                {{"SetFilePointer", 1}, {IDS_NO_SERVICE_PARTITION}},  // to the entry's first sector
+                {{"ReadFile", 2}, {IDS_NO_SERVICE_PARTITION}},
+                {{"SetFilePointer", 2}, {IDS_PARTITION_UPDATE_FAILED}},  // back to 0
+                {{"WriteFile", 1}, {IDS_PARTITION_UPDATE_FAILED}},
+                {{"CloseHandle", 1}, {UPD_OK}}});
+}
+
+// The library's own failures are its [int13] switches (the INT 13h toggle's
+// table in partition_image_test.cpp).
 TEST_F(FaultTableTest, Int13Toggle) {
-    machine_.CreateWithTool("--os 98 --service fat32 --hidden");
-    const std::string mbr = test::ReadBytes(Dir() / "disk.img").substr(0, 512);
-    int nType;
-    // The library's own failures are its [int13] switches (the INT 13h
-    // toggle's table in partition_image_test.cpp).
-    Operation op{"unhide on 98", [&] { PutBytes(Dir() / "disk.img", mbr); },
-                 [&] { return SetServicePartitionHidden(OS_CLASS_9X, 0, &nType); },
-                 [&] { return ChangedBytes(Dir() / "disk.img", mbr); },
-                 ByRow({{{"LoadLibraryA", 1}, {IDS_DLL_MISSING}},
-                        {{"GetProcAddress", 1}, {IDS_DLL_MISSING, true}},  // both are looked up, then checked
-                        {{"GetProcAddress", 2}, {IDS_DLL_MISSING}}})};
-    Walk(op);
+    WalkToggle(*this, "--os 98 --service fat32 --hidden", "unhide on 98", OS_CLASS_9X, 0,
+               {{{"LoadLibraryA", 1}, {IDS_DLL_MISSING}},
+                {{"GetProcAddress", 1}, {IDS_DLL_MISSING, true}},  // both are looked up, then checked
+                {{"GetProcAddress", 2}, {IDS_DLL_MISSING}}});
 }
 
 TEST_F(FaultTableTest, ServiceDriveLookup) {
@@ -281,7 +281,7 @@ TEST_F(FaultTableTest, FileOperations) {
 
 // A failed CloseHandle leaves the diskette open for the rest of the
 // process: each mode is walked in a test of its own.
-class DisketteAreaFaultTest : public FaultTableTest {
+class DisketteAreaFaultTest : public FaultTableTestBase {
 protected:
     void WalkMode(char chMode, Rows rows) {
         machine_.Create("nt4");
@@ -371,6 +371,54 @@ TEST_F(FaultTableTest, StartupDisketteAttempt) {
                      return {0, true, 0, false};
                  }};
     Walk(op);
+}
+
+// The second phase under its progress dialog: the user interface thread's
+// calls and the worker's step messages (the worker's own work is walked
+// by the tables of its steps). The worker's waits and handles interleave
+// with the user interface thread's, so only their first is walked.
+TEST_F(FaultTableTest, SecondPhaseUnderItsDialog) {
+    setenv("ZAV_FRONTEND", "noninteractive", 1);
+    setenv("ZAV_ANSWERS", "", 1);
+    setenv("LANG", "C", 1);
+    machine_.CreateWithTool("--os 2000 --service fat32 --old-version");
+    std::ofstream(Dir() / "machine.ini", std::ios::app) << "\n[drive D]\nimage=disk.img\npartition=1\n";
+    fs::path snapshot = Dir().string() + ".snapshot";
+    ASSERT_EQ(test::Run("rm -rf '" + snapshot.string() + "' && cp -a --sparse=always '" + Dir().string() + "' '" +
+                        snapshot.string() + "'").status, 0);
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue AfxWinMain gives this thread
+    std::strcpy(g_szSelfPath, "C:\\UPDATE\\UPDATE.EXE");
+    std::strcpy(g_szInstaller, "SETUP.EXE");
+    Operation op{"second phase",
+                 [&] {
+                     test::Run("rm -rf '" + Dir().string() + "'/* && cp -a --sparse=always '" + snapshot.string() + "'/. '" +
+                               Dir().string() + "'");
+                     host::ReloadMachine();
+                     host::ResetFrontendForTesting();
+                 },
+                 [] {
+                     testing::internal::CaptureStdout();
+                     UPD_RESULT r = theApp.RunSecondPhase(1, 0);
+                     testing::internal::GetCapturedStdout();
+                     return r;
+                 },
+                 [&] {
+                     std::set<std::string> out;
+                     if (!fs::exists(machine_.DriveC() / "Program Files/ZAV backup and restore/KICON.EXE")) out.insert("old folder gone");
+                     if (fs::exists(Dir() / "installer.log")) out.insert("installed");
+                     return out;
+                 },
+                 [](const std::string &api, unsigned n) -> Expect {
+                     if (api == "CreateThread") return {IDS_THREAD_FAILED};
+                     if (api == "CreateDialogParamA" || api == "LoadCursorA" || api == "SetClassLongA" ||
+                         api == "GetExitCodeThread" || api == "DestroyWindow" || api == "PostThreadMessageA" ||
+                         api == "GetModuleHandleA" || api == "GetCurrentThreadId" || (api == "WaitForSingleObject" && n == 1))
+                         return {UPD_OK, true};
+                     return {0, true, 0, false};
+                 }};
+    Walk(op);
+    fs::remove_all(snapshot);
 }
 
 TEST_F(FaultTableTest, RestartAndCommandLine) {
