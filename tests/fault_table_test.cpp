@@ -18,6 +18,7 @@
 #include "app/command_line.h"
 #include "app/restart.h"
 #include "app/update_app.h"
+#include "ui/update_dlg.h"
 #include "diskette/diskette_area.h"
 #include "fileops/file_ops.h"
 #include "partition/service_partition.h"
@@ -419,6 +420,36 @@ TEST_F(FaultTableTest, SecondPhaseUnderItsDialog) {
                  }};
     Walk(op);
     fs::remove_all(snapshot);
+}
+
+// The welcome dialog, cancelled, and a failure shown: a dialog that cannot
+// be made ends as the framework's DoModal does (-1); what only decorates
+// it (the icon, the About item) is passed over.
+TEST_F(FaultTableTest, WelcomeAndFailureDialogs) {
+    setenv("ZAV_FRONTEND", "noninteractive", 1);
+    setenv("LANG", "C", 1);
+    machine_.Create("2000");
+    auto dialog = [](const char *answers, std::function<UPD_RESULT()> run) {
+        return [=] {
+            setenv("ZAV_ANSWERS", answers, 1);
+            host::ResetFrontendForTesting();
+            testing::internal::CaptureStdout();
+            UPD_RESULT r = run();
+            testing::internal::GetCapturedStdout();
+            return r;
+        };
+    };
+    auto none = [] { return std::set<std::string>{}; };
+    Walk({"welcome, cancelled", [] {}, dialog("102=cancel", [] { return UPD_RESULT(CUpdateDlg().DoModal()); }), none,
+          [](const std::string &api, unsigned) -> Expect {
+              if (api == "DialogBoxParamA") return {UPD_RESULT(-1)};
+              // A dialog that does not end is the scripted user's affair
+              // (TranscriptTest.DefaultButtonThatNeverEndsTheDialogIsGivenUpOn).
+              if (api == "EndDialog") return {0, true, 0, false};
+              return {IDCANCEL, true};  // LoadIconA, GetSystemMenu, LoadStringA, AppendMenuA, GetModuleHandleA
+          }});
+    Walk({"failure shown", [] {}, dialog("", [] { theApp.ShowFailure(IDS_SERVICE_CONTENTS_UNEXPECTED, 1); return UPD_RESULT(0); }),
+          none, [](const std::string &, unsigned) -> Expect { return {0, true}; }});
 }
 
 TEST_F(FaultTableTest, RestartAndCommandLine) {
