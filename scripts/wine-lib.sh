@@ -202,6 +202,26 @@ answer_until_gone() {
 }
 
 
+# hold_restarts / next_boot: while held, wineboot is a stand-in
+# (scripts/wine-noboot.c) that notes a restart in C:\restart.txt, so no wine
+# command starts the session's RunOnce programs; next_boot puts Wine's own
+# back and starts the session cold, which runs them, as a boot does. Wine's
+# in-session restart cannot stand for the boot: after it the mount manager
+# does not load again ("failed to create device", c0000024), so no drive
+# has a volume label.
+NOBOOT="$ROOT/build-wine/noboot.exe"
+hold_restarts() {
+    [ "$NOBOOT" -nt scripts/wine-noboot.c ] || x86_64-w64-mingw32-gcc -O2 -o "$NOBOOT" scripts/wine-noboot.c
+    cp "$NOBOOT" "$WINEPREFIX/drive_c/windows/system32/wineboot.exe"
+    export WINEDLLOVERRIDES="mscoree,mshtml=;wineboot.exe=n"
+}
+next_boot() {
+    stop_wine
+    cp "$BASE/drive_c/windows/system32/wineboot.exe" "$WINEPREFIX/drive_c/windows/system32/wineboot.exe"
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    (cd "$WINEPREFIX/drive_c" && $WINE wineboot >>"$WORK/update.out" 2>&1 &)
+}
+
 # wine_session: the programs built, a work folder removed at exit, the
 # prefix, the locales and a display.
 wine_session() {
