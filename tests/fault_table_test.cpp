@@ -27,7 +27,6 @@
 #include "platform/host/machine/fat_volume.h"
 #include "platform/host/machine/machine.h"
 #include "platform/host/user/internal.h"
-#include "platform/host/registry/internal.h"
 #include "platform/host/registry/store.h"
 #include "app/globals.h"
 #include "removal/first_phase.h"
@@ -59,25 +58,27 @@ struct Operation {
     std::function<Expect(const std::string &, unsigned)> expect;  // the n-th call of an API failing
 };
 
-std::vector<std::string> Run(const Operation &op, UPD_RESULT *result) {
+// Runs `op` afresh, its `n`-th call of `api` failing when one is named;
+// returns the calls it made.
+std::vector<std::string> Run(const Operation &op, UPD_RESULT *result, const std::string &api = "", unsigned n = 0) {
     op.arrange();
     host::fault::Clear();
     host::fault::Record();
+    if (!api.empty()) host::fault::FailAt(api, n, ERROR_GEN_FAILURE);
     *result = op.act();
     std::vector<std::string> calls = host::fault::Calls();
     host::fault::Clear();
     return calls;
 }
 
-// Walks `op` and returns the APIs it failed.
-std::set<std::string> Walk(const Operation &op) {
+void Walk(const Operation &op) {
     SCOPED_TRACE(op.name);
     bool print = std::getenv("ZAV_FAULT_TABLE") != nullptr;
     UPD_RESULT ok;
     std::vector<std::string> calls = Run(op, &ok);
     const std::set<std::string> all = op.done();
     std::map<std::string, unsigned> seen;
-    std::set<std::string> failed, before;
+    std::set<std::string> before;
     for (size_t at = 0; at < calls.size(); ++at) {
         const std::string &api = calls[at];
         unsigned n = ++seen[api];
@@ -85,18 +86,8 @@ std::set<std::string> Walk(const Operation &op) {
         Expect e = op.expect(api, n);
         if (!e.checked) continue;
         SCOPED_TRACE(api + " call " + std::to_string(n));
-        failed.insert(api);
-        host::fault::FailAt(api, n, ERROR_GEN_FAILURE);
         UPD_RESULT result;
-        std::vector<std::string> faulted;
-        {
-            op.arrange();
-            host::fault::FailAt(api, n, ERROR_GEN_FAILURE);
-            host::fault::Record();
-            result = op.act();
-            faulted = host::fault::Calls();
-            host::fault::Clear();
-        }
+        std::vector<std::string> faulted = Run(op, &result, api, n);
         std::set<std::string> now = op.done();
         bool stopped = faulted.size() >= at + 1 &&
                        std::all_of(faulted.begin() + static_cast<long>(at) + 1, faulted.end(),
@@ -113,27 +104,6 @@ std::set<std::string> Walk(const Operation &op) {
         for (const std::string &change : now) EXPECT_TRUE(all.count(change)) << "a change it never makes: " << change;
     }
     if (print) std::printf("  %s: %d\n", op.name, ok);
-    return failed;
-}
-
-// The registry file's entries, one a line, as the store writes them.
-std::set<std::string> RegistryLines(const fs::path &file) {
-    host::reg::Tree tree;
-    EXPECT_FALSE(host::reg::ApplyText(test::ReadBytes(file), tree, true));
-    std::set<std::string> lines;
-    std::istringstream in(host::reg::Serialize(tree));
-    std::string key, entry;
-    for (std::string line; std::getline(in, line);) {
-        entry += line;
-        if (!entry.empty() && entry.back() == '\\' && entry[0] != '[') {  // hex data goes on
-            entry.pop_back();
-            continue;
-        }
-        if (!entry.empty() && entry[0] == '[') key = entry;
-        if (!entry.empty() && entry != "REGEDIT4") lines.insert(entry[0] == '[' ? key : key + entry);
-        entry.clear();
-    }
-    return lines;
 }
 
 // What differs in `now` from `before`, line by line: "-line" gone, "+line" new.
@@ -228,11 +198,11 @@ TEST_F(FaultTableTest, ServiceDriveLookup) {
 TEST_F(FaultTableTest, FirstPhaseRegistry) {
     machine_.CreateWithTool("--os 2000 --service fat32 --hidden --old-version");
     Keep("registry.reg");
-    const std::set<std::string> original = RegistryLines(Dir() / "registry.reg");
+    const std::set<std::string> original = test::RegistryEntries(Dir() / "registry.reg");
     Operation op{"old registration removed and the second phase scheduled",
                  [&] { fs::remove(Dir() / "registry.reg"); Restore("registry.reg"); },
                  [] { return RemoveOldRegistration(OS_CLASS_2000, TRUE); },
-                 [&] { host::RegistryCompact(); return Changes(original, RegistryLines(Dir() / "registry.reg")); },
+                 [&] { host::RegistryCompact(); return Changes(original, test::RegistryEntries(Dir() / "registry.reg")); },
                  // Services keys (opens 1 to 8), the Run values (open 9), the
                  // uninstall entry (10, 11), then RunOnce (12). A key that
                  // does not close is no failure.
@@ -252,7 +222,6 @@ TEST_F(FaultTableTest, FileOperations) {
         std::set<std::string> out;
         for (const char *p : {"OLD/A.TXT", "OLD/SUB/B.TXT", "OLD/SUB/C.TXT", "OLD/SUB", "OLD"})
             if (!fs::exists(machine_.DriveC() / p)) out.insert(p);
-        if (fs::exists(machine_.DriveC() / "DST/F.EXE")) out.insert("copied");
         return out;
     };
     Operation remove{"a folder tree removed",
@@ -272,16 +241,9 @@ TEST_F(FaultTableTest, FileOperations) {
                          return {IDS_DISKETTE_UNUSABLE};  // DeleteFileA, SetFileAttributesA, RemoveDirectoryA
                      }};
     Walk(remove);
-    Operation copy{"a file copied",
-                   [&] { fs::remove_all(machine_.DriveC() / "DST"); fs::create_directories(machine_.DriveC() / "DST");
-                         machine_.WriteFile("C:\\SRC\\F.EXE", "new"); },
-                   [] { return CopyOneFile("C:\\SRC", "C:\\DST", "F.EXE", "F.EXE"); }, gone,
-                   ByRow({{{"CopyFileA", 1}, {IDS_FILES_NOT_REPLACED}}})};
-    Walk(copy);
 }
 
-// A failed CloseHandle leaves the diskette open for the rest of the
-// process: each mode is walked in a test of its own.
+// Each mode of the diskette writer on a diskette of its own.
 class DisketteAreaFaultTest : public FaultTableTestBase {
 protected:
     void WalkMode(char chMode, Rows rows) {

@@ -33,23 +33,10 @@ std::vector<std::string> Plus(std::vector<std::string> a, const std::vector<std:
     return a;
 }
 
-// registry.reg as a set of "[KEY]" and "[KEY]\"name\"=data" entries.
+// registry.reg, everything folded in, as test::RegistryEntries.
 std::set<std::string> RegistryEntries(const std::filesystem::path &dir) {
-    EXPECT_EQ(host::RegistryCompact(), 0);  // the file alone then holds everything
-    std::ifstream in(dir / "registry.reg");
-    std::set<std::string> entries;
-    std::string key, line, value;
-    while (std::getline(in, line)) {
-        value += line;
-        if (!value.empty() && value.back() == '\\' && value[0] != '[') {  // continued hex data
-            value.pop_back();
-            continue;
-        }
-        if (value.size() > 1 && value[0] == '[') key = value;
-        if (!value.empty() && value != "REGEDIT4") entries.insert(value[0] == '[' ? key : key + value);
-        value.clear();
-    }
-    return entries;
+    EXPECT_EQ(host::RegistryCompact(), 0);
+    return test::RegistryEntries(dir / "registry.reg");
 }
 
 bool Covers(const std::string &item, const std::string &entry) {

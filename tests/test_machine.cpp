@@ -103,4 +103,21 @@ RunResult Run(const std::string &command) {
     return result;
 }
 
+std::set<std::string> RegistryEntries(const std::filesystem::path &file) {
+    std::ifstream in(file);
+    std::set<std::string> entries;
+    std::string key, line, value;
+    while (std::getline(in, line)) {
+        value += line;
+        if (!value.empty() && value.back() == '\\' && value[0] != '[') {  // continued hex data
+            value.pop_back();
+            continue;
+        }
+        if (value.size() > 1 && value[0] == '[') key = value;
+        if (!value.empty() && value != "REGEDIT4") entries.insert(value[0] == '[' ? key : key + value);
+        value.clear();
+    }
+    return entries;
+}
+
 }  // namespace test

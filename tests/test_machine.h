@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -44,6 +45,10 @@ private:
 
 // The whole content of a host file; empty when it cannot be read.
 std::string ReadBytes(const std::filesystem::path &file);
+
+// A REGEDIT4 file as a set of "[KEY]" and "[KEY]\"name\"=data" entries,
+// continued hex data joined.
+std::set<std::string> RegistryEntries(const std::filesystem::path &file);
 
 // Runs a command with the given environment additions; returns its exit
 // status and standard output.

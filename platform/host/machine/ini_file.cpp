@@ -54,6 +54,20 @@ std::optional<File> File::Load(const std::filesystem::path &path) {
     return Parse(text);
 }
 
+std::optional<std::pair<size_t, std::string>> File::FirstMalformedLine() const {
+    size_t number = 0;
+    for (const Section &section : sections_) {
+        for (const std::string &line : section.lines) {
+            ++number;
+            std::string t = Trim(line);
+            if (t.empty() || t[0] == ';' || t[0] == '#' || Header(t)) continue;
+            size_t eq = t.find('=');
+            if (eq == std::string::npos || Trim(std::string_view(t).substr(0, eq)).empty()) return {{number, line}};
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> File::Get(std::string_view section, std::string_view key) const {
     std::optional<std::string> value;
     for (const Section &s : sections_) {

@@ -34,6 +34,10 @@ public:
     // last one given wins.
     std::optional<std::string> Get(std::string_view section, std::string_view key) const;
 
+    // The first line that is neither blank, a comment, a [section] nor
+    // key=value, with its 1-based number; nothing when every line is one.
+    std::optional<std::pair<size_t, std::string>> FirstMalformedLine() const;
+
     std::vector<Section> &sections() { return sections_; }
     const std::vector<Section> &sections() const { return sections_; }
     void Append(const std::string &name, const std::vector<std::pair<std::string, std::string>> &values);

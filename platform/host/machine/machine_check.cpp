@@ -17,29 +17,6 @@ namespace fs = std::filesystem;
 namespace host {
 namespace {
 
-bool IsSettingLine(const std::string &line) {
-    std::string t = Trim(line);
-    if (t.empty() || t[0] == ';' || t[0] == '#') return true;
-    if (t.front() == '[') return t.back() == ']';
-    size_t eq = t.find('=');
-    return eq != std::string::npos && !Trim(std::string_view(t).substr(0, eq)).empty();
-}
-
-// A line that is neither blank, a comment, a [section] nor key=value.
-std::string MalformedLine(const ini::File &file) {
-    size_t number = 0;
-    for (const ini::Section &section : file.sections()) {
-        for (const std::string &line : section.lines) {
-            ++number;
-            if (!IsSettingLine(line)) {
-                std::string shown = line.size() > 40 ? line.substr(0, 40) + "..." : line;
-                return "line " + std::to_string(number) + " is no [section] and no key=value: \"" + shown + "\"";
-            }
-        }
-    }
-    return {};
-}
-
 // Real ms per program ms: 0 (virtual) up to 100 times slower than real
 // time; beyond that a wait's real length no longer fits its arithmetic.
 constexpr double kSlowestClock = 100;
@@ -103,7 +80,10 @@ std::string CheckMachine() {
     if (!fs::is_regular_file(iniPath, ec)) return where + "missing, or no file";
     auto file = ini::File::Load(iniPath);
     if (!file) return where + "cannot be read: " + std::strerror(errno);
-    if (std::string bad = MalformedLine(*file); !bad.empty()) return where + bad;
+    if (auto bad = file->FirstMalformedLine()) {
+        std::string shown = bad->second.size() > 40 ? bad->second.substr(0, 40) + "..." : bad->second;
+        return where + "line " + std::to_string(bad->first) + " is no [section] and no key=value: \"" + shown + "\"";
+    }
     bool hasMachine = false;
     for (const ini::Section &section : file->sections()) hasMachine |= EqualsIgnoringCase(section.name, "machine");
     if (!hasMachine) return where + "no [machine] section";
