@@ -1,9 +1,5 @@
 // The fault table: each operation walked through every platform call it
-// makes, each failed in turn. For every failure: the operation's result
-// code; nothing after the failure but closing what is open (unless the
-// operation goes on past that call by design); and nothing already done
-// undone: what a later failure leaves done includes what an earlier one
-// left. ZAV_FAULT_TABLE=print prints the table as it is found.
+// makes, each failed in turn (tests/fault_walk.h).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,124 +26,15 @@
 #include "platform/host/registry/store.h"
 #include "app/globals.h"
 #include "removal/first_phase.h"
+#include "tests/fault_walk.h"
 #include "tests/test_machine.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Calls that cannot fail on Windows, and the ones that only close.
-const std::set<std::string> kNeverFail = {"DefWindowProcA", "DispatchMessageA", "EnableWindow", "EndPaint",
-                                          "GetStartupInfoA", "GetTickCount", "IsIconic", "IsWindow",
-                                          "IsWindowEnabled", "IsWindowVisible", "PeekMessageA", "SendMessageA",
-                                          "ShowWindow", "Sleep", "TranslateMessage"};
-const std::set<std::string> kClosing = {"CloseHandle", "RegCloseKey", "FindClose"};
-
-struct Expect {
-    UPD_RESULT result;
-    bool goesOn = false;  // the operation carries on past this failure by design
-    UPD_RESULT orResult = 0;  // another result it may give (a failure racing a worker's end)
-    bool checked = true;  // false: another operation's table holds this call
-};
-
-struct Operation {
-    const char *name;
-    std::function<void()> arrange;                         // the state before, afresh
-    std::function<UPD_RESULT()> act;
-    std::function<std::set<std::string>()> done;           // what the operation has changed so far
-    std::function<Expect(const std::string &, unsigned)> expect;  // the n-th call of an API failing
-};
-
-// Runs `op` afresh, its `n`-th call of `api` failing when one is named;
-// returns the calls it made.
-std::vector<std::string> Run(const Operation &op, UPD_RESULT *result, const std::string &api = "", unsigned n = 0) {
-    op.arrange();
-    host::fault::Clear();
-    host::fault::Record();
-    if (!api.empty()) host::fault::FailAt(api, n, ERROR_GEN_FAILURE);
-    *result = op.act();
-    std::vector<std::string> calls = host::fault::Calls();
-    host::fault::Clear();
-    return calls;
-}
-
-void Walk(const Operation &op) {
-    SCOPED_TRACE(op.name);
-    bool print = std::getenv("ZAV_FAULT_TABLE") != nullptr;
-    UPD_RESULT ok;
-    std::vector<std::string> calls = Run(op, &ok);
-    const std::set<std::string> all = op.done();
-    std::map<std::string, unsigned> seen;
-    std::set<std::string> before;
-    for (size_t at = 0; at < calls.size(); ++at) {
-        const std::string &api = calls[at];
-        unsigned n = ++seen[api];
-        if (kNeverFail.count(api)) continue;
-        Expect e = op.expect(api, n);
-        if (!e.checked) continue;
-        SCOPED_TRACE(api + " call " + std::to_string(n));
-        UPD_RESULT result;
-        std::vector<std::string> faulted = Run(op, &result, api, n);
-        std::set<std::string> now = op.done();
-        bool stopped = faulted.size() >= at + 1 &&
-                       std::all_of(faulted.begin() + static_cast<long>(at) + 1, faulted.end(),
-                                   [](const std::string &c) { return kClosing.count(c) || kNeverFail.count(c); });
-        if (print) std::printf("    {\"%s\", %u, %d, %s},  // %zu done\n", api.c_str(), n, result, stopped ? "stops" : "goes on", now.size());
-        if (e.orResult == 0 || result != e.orResult) {
-            EXPECT_EQ(result, e.result);
-        }
-        if (!e.goesOn) {
-            EXPECT_TRUE(stopped) << "calls after the failure";
-            for (const std::string &change : before) EXPECT_TRUE(now.count(change)) << "undone: " << change;
-            before = now;
-        }
-        for (const std::string &change : now) EXPECT_TRUE(all.count(change)) << "a change it never makes: " << change;
-    }
-    if (print) std::printf("  %s: %d\n", op.name, ok);
-}
-
-// What differs in `now` from `before`, line by line: "-line" gone, "+line" new.
-std::set<std::string> Changes(const std::set<std::string> &before, const std::set<std::string> &now) {
-    std::set<std::string> out;
-    for (const auto &l : before) if (!now.count(l)) out.insert("-" + l);
-    for (const auto &l : now) if (!before.count(l)) out.insert("+" + l);
-    return out;
-}
-
-class FaultTableTestBase : public testing::Test {
-public:
-    void TearDown() override { host::fault::Clear(); }
-    void Keep(const std::string &name) { fs::copy_file(Dir() / name, Dir() / (name + ".orig"), fs::copy_options::overwrite_existing); }
-    void Restore(const std::string &name) { fs::copy_file(Dir() / (name + ".orig"), Dir() / name, fs::copy_options::overwrite_existing); }
-    fs::path Dir() const { return machine_.Dir(); }
-    test::TestMachine machine_;
-};
+using namespace walk;
 using FaultTableTest = FaultTableTestBase;
-
-// Bytes of a file's first `bytes` that differ from `original`, as "offset".
-std::set<std::string> ChangedBytes(const fs::path &file, const std::string &original) {
-    std::string now = test::ReadBytes(file).substr(0, original.size());
-    std::set<std::string> out;
-    for (size_t i = 0; i < original.size() && i < now.size(); ++i)
-        if (now[i] != original[i]) out.insert(std::to_string(i));
-    return out;
-}
-
-void PutBytes(const fs::path &file, const std::string &bytes) {
-    std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).write(bytes.data(), bytes.size());
-}
-
-using Rows = std::map<std::pair<std::string, unsigned>, Expect>;
-
-// The table of an operation, one row per failing call.
-std::function<Expect(const std::string &, unsigned)> ByRow(Rows rows) {
-    return [rows](const std::string &api, unsigned n) {
-        auto it = rows.find({api, n});
-        if (it != rows.end()) return it->second;
-        ADD_FAILURE() << "no row for " << api << " call " << n;
-        return Expect{0};
-    };
-}
 
 // A toggle walked on a machine made with `options`, the table's first
 // sector put back before each run.
@@ -436,6 +323,41 @@ TEST_F(FaultTableTest, RestartAndCommandLine) {
                            {{"RegQueryValueExA", 1}, {UPD_OK}},
                            {{"RegCloseKey", 1}, {UPD_OK}}})};
     Walk(parse);
+}
+
+}  // namespace
+
+namespace {
+
+// The platform calls the program's operations make, by the Win32 name (the
+// framework's members by the call under them): each is failed by a walk,
+// or cannot fail on Windows.
+const char *const kProgramCalls[] = {
+    // start, command line, restart
+    "GetVersionExA", "RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey", "GetFileAttributesA", "OpenProcessToken",
+    "LookupPrivilegeValueA", "AdjustTokenPrivileges", "ExitWindowsEx",
+    // messages and dialogs
+    "LoadStringA", "DialogBoxParamA", "CreateDialogParamA", "EndDialog", "DestroyWindow", "GetSystemMenu",
+    "AppendMenuA", "SendMessageA", "IsIconic", "BeginPaint", "EndPaint", "GetSystemMetrics", "GetClientRect",
+    "DrawIcon", "LoadIconA", "DefWindowProcA", "SetWindowTextA", "ShowWindow", "EnableWindow", "LoadCursorA",
+    "SetClassLongA",
+    // the partition and the service drive
+    "CreateFileA", "ReadFile", "SetFilePointer", "WriteFile", "CloseHandle", "LoadLibraryA", "GetProcAddress",
+    "GetDriveTypeA", "GetVolumeInformationA",
+    // the registry
+    "RegDeleteValueA", "RegEnumKeyExA", "RegDeleteKeyA", "RegSetValueExA",
+    // threads, messages, processes
+    "CreateThread", "PeekMessageA", "TranslateMessage", "DispatchMessageA", "WaitForSingleObject",
+    "GetExitCodeThread", "PostThreadMessageA", "GetStartupInfoA", "CreateProcessA", "Sleep",
+    // files
+    "DeleteFileA", "SetFileAttributesA", "FindFirstFileA", "FindNextFileA", "FindClose", "RemoveDirectoryA",
+    "CopyFileA",
+};
+
+TEST(FaultTableCoverage, EveryPlatformCallIsWalkedOrCannotFail) {
+    std::set<std::string> walked(walk::kNeverFail);
+    for (const auto &[name, calls] : walk::Coverage()) walked.insert(calls.begin(), calls.end());
+    for (const char *api : kProgramCalls) EXPECT_TRUE(walked.count(api)) << api << " is failed by no walk";
 }
 
 }  // namespace

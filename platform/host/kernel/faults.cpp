@@ -163,4 +163,7 @@ ApiScope::~ApiScope() { --t_depth; }
 ProgramScope::ProgramScope() : saved_(t_depth) { t_depth = 0; }
 ProgramScope::~ProgramScope() { t_depth = saved_; }
 
+HarnessScope::HarnessScope() { ++t_depth; }
+HarnessScope::~HarnessScope() { --t_depth; }
+
 }  // namespace host::fault

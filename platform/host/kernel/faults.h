@@ -68,6 +68,16 @@ private:
     int saved_;
 };
 
+// Around a test harness's own calls (starting a worker as the program
+// would, setting a dialog up): they are neither counted nor failed.
+class HarnessScope {
+public:
+    HarnessScope();
+    ~HarnessScope();
+    HarnessScope(const HarnessScope &) = delete;
+    HarnessScope &operator=(const HarnessScope &) = delete;
+};
+
 }  // namespace host::fault
 
 // The first line of every host Win32 function that can fail: returns

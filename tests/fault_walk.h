@@ -1,0 +1,76 @@
+// The fault table's walker: an operation run afresh, each platform call it
+// makes failed in turn, and for every failure the operation's result code;
+// nothing after the failure but closing what is open (unless the operation
+// goes on past that call by design); and nothing already done undone: what
+// a later failure leaves done includes what an earlier one left.
+// ZAV_FAULT_TABLE=print prints the table as it is found.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/host/kernel/faults.h"
+#include "tests/test_machine.h"
+#include "ui/result_codes.h"
+
+namespace walk {
+
+// Calls that cannot fail on Windows, and the ones that only close.
+extern const std::set<std::string> kNeverFail;
+extern const std::set<std::string> kClosing;
+
+struct Expect {
+    UPD_RESULT result;
+    bool goesOn = false;      // the operation carries on past this failure by design
+    UPD_RESULT orResult = 0;  // another result it may give (a failure racing a worker's end)
+    bool checked = true;      // false: another operation's table holds this call
+};
+
+using Expectation = std::function<Expect(const std::string &, unsigned)>;  // the n-th call of an API failing
+
+struct Operation {
+    const char *name;  // its entry in Coverage()
+    std::function<void()> arrange;                // the state before, afresh
+    std::function<UPD_RESULT()> act;
+    std::function<std::set<std::string>()> done;  // what the operation has changed so far
+    Expectation expect;
+};
+
+// Runs `op` afresh, its `n`-th call of `api` failing when one is named;
+// returns the calls it made.
+std::vector<std::string> Run(const Operation &op, UPD_RESULT *result, const std::string &api = "", unsigned n = 0);
+
+// Walks `op`. The calls it fails (checked, and not in kNeverFail) must be
+// exactly the operation's entry in Coverage().
+void Walk(const Operation &op);
+
+// Per operation walked, the platform calls its walk fails.
+const std::map<std::string, std::set<std::string>> &Coverage();
+
+// The table of an operation, one row per failing call.
+using Rows = std::map<std::pair<std::string, unsigned>, Expect>;
+Expectation ByRow(Rows rows);
+
+// What differs in `now` from `before`, line by line: "-line" gone, "+line" new.
+std::set<std::string> Changes(const std::set<std::string> &before, const std::set<std::string> &now);
+
+// Bytes of a file's first `original.size()` that differ from `original`, as "offset".
+std::set<std::string> ChangedBytes(const std::filesystem::path &file, const std::string &original);
+void PutBytes(const std::filesystem::path &file, const std::string &bytes);
+
+class FaultTableTestBase : public testing::Test {
+public:
+    void TearDown() override { host::fault::Clear(); }
+    void Keep(const std::string &name);
+    void Restore(const std::string &name);
+    std::filesystem::path Dir() const { return machine_.Dir(); }
+    test::TestMachine machine_;
+};
+
+}  // namespace walk
