@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 
 #include "platform/host/machine/machine.h"
 
@@ -44,14 +43,23 @@ const fs::path &Machine(const std::string &extraIni) {
 }
 
 void WriteMachineFile(const std::string &name, const uint8_t *data, size_t size, size_t minBytes) {
-    std::ofstream out(Machine() / name, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
-    for (size_t n = size; n < minBytes; ++n) out.put('\0');
+    // One write of the whole padded image: the image is what each run costs.
+    static std::string buffer;
+    buffer.assign(reinterpret_cast<const char *>(data), size);
+    if (buffer.size() < minBytes) buffer.resize(minBytes, '\0');
+    std::FILE *file = std::fopen((Machine() / name).c_str(), "wb");
+    if (!file || std::fwrite(buffer.data(), 1, buffer.size(), file) != buffer.size() || std::fclose(file) != 0)
+        Fail("cannot write the machine file " + name);
 }
 
 std::string ReadMachineFile(const std::string &name) {
-    std::ifstream in(Machine() / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::string text;
+    std::FILE *file = std::fopen((Machine() / name).c_str(), "rb");
+    if (!file) return text;
+    char chunk[65536];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+    std::fclose(file);
+    return text;
 }
 
 void Fail(const std::string &why) {
