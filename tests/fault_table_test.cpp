@@ -16,6 +16,7 @@
 #include "app/update_app.h"
 #include "ui/update_dlg.h"
 #include "diskette/diskette_area.h"
+#include "diskette/diskette_thread.h"
 #include "fileops/file_ops.h"
 #include "partition/service_partition.h"
 #include "platform/host/kernel/faults.h"
@@ -163,6 +164,35 @@ TEST_F(DisketteAreaFaultTest, RootDirectory) {
                    {{"CloseHandle", 1}, {UPD_OK}}});
 }
 
+// An NT 4 machine with a full diskette in drive A and the files a startup
+// diskette is made of; returns what a build has changed on the diskette so
+// far: old entries gone, new ones made, the boot sector written.
+std::function<std::set<std::string>()> ArrangeStartupDiskette(FaultTableTestBase &t) {
+    t.machine_.Create("nt4");
+    fs::path floppy = t.machine_.InsertDiskette("full");
+    t.Keep("floppy.img");
+    std::string error, boot = host::diskette::BootSectorImage(t.Dir(), &error);
+    EXPECT_EQ(boot.size(), 512u) << error;
+    t.machine_.WriteFile("C:\\DOS\\FL_BOOT.DAT", boot);
+    for (const char *path : {"C:\\DOS\\IO.SYS", "C:\\DOS\\MSDOS.SYS", "C:\\DOS\\COMMAND.COM", "C:\\UPDATE\\KAUTO.BAT",
+                             "C:\\UPDATE\\KCP.EXE", "C:\\ZAV\\SLX_REST.EXE", "C:\\ZAV\\DIAG\\VDG_INIT.EXE"})
+        t.machine_.WriteFile(path, path);
+    t.machine_.SetString(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Info", "DosFiles", "C:\\DOS");
+    t.machine_.SetString(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Salvix", "InstallPath", "C:\\ZAV");
+    std::strcpy(g_szSelfPath, "C:\\UPDATE\\UPDATE.EXE");
+    auto names = [floppy] {
+        std::set<std::string> out;
+        for (const auto &e : host::fat::List({floppy, 0}, "").value_or(std::vector<host::fat::Entry>{})) out.insert(e.name);
+        return out;
+    };
+    const std::string before = test::ReadBytes(floppy).substr(0, 512);
+    return [floppy, names, before, old = names()] {
+        std::set<std::string> out = Changes(old, names());
+        if (test::ReadBytes(floppy).substr(0, 512) != before) out.insert("boot sector");
+        return out;
+    };
+}
+
 // One startup-diskette attempt under its dialogs, the prompt answered OK:
 // the user interface thread's calls and the worker's. The worker's waits
 // come in 200 ms slices, so their number varies; a failed wait still
@@ -171,33 +201,7 @@ TEST_F(FaultTableTest, StartupDisketteAttempt) {
     setenv("ZAV_FRONTEND", "noninteractive", 1);
     setenv("ZAV_ANSWERS", "133=ok", 1);
     setenv("LANG", "C", 1);
-    machine_.Create("nt4");
-    fs::path floppy = machine_.InsertDiskette("full");
-    Keep("floppy.img");
-    std::string error, boot = host::diskette::BootSectorImage(Dir(), &error);
-    ASSERT_EQ(boot.size(), 512u) << error;
-    machine_.WriteFile("C:\\DOS\\FL_BOOT.DAT", boot);
-    for (const char *path : {"C:\\DOS\\IO.SYS", "C:\\DOS\\MSDOS.SYS", "C:\\DOS\\COMMAND.COM", "C:\\UPDATE\\KAUTO.BAT",
-                             "C:\\UPDATE\\KCP.EXE", "C:\\ZAV\\SLX_REST.EXE", "C:\\ZAV\\DIAG\\VDG_INIT.EXE"})
-        machine_.WriteFile(path, path);
-    machine_.SetString(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Info", "DosFiles", "C:\\DOS");
-    machine_.SetString(HKEY_LOCAL_MACHINE, "Software\\Keldan\\Salvix", "InstallPath", "C:\\ZAV");
-    std::strcpy(g_szSelfPath, "C:\\UPDATE\\UPDATE.EXE");
-    const std::string before = test::ReadBytes(floppy).substr(0, 512);
-    const std::set<std::string> old = [&] {
-        std::set<std::string> names;
-        for (const auto &e : host::fat::List({floppy, 0}, "").value_or(std::vector<host::fat::Entry>{})) names.insert(e.name);
-        return names;
-    }();
-    auto done = [&] {  // old entries gone, new ones made, the boot sector written
-        std::set<std::string> out;
-        std::set<std::string> now;
-        for (const auto &e : host::fat::List({floppy, 0}, "").value_or(std::vector<host::fat::Entry>{})) now.insert(e.name);
-        for (const auto &n : old) if (!now.count(n)) out.insert("-" + n);
-        for (const auto &n : now) if (!old.count(n)) out.insert("+" + n);
-        if (test::ReadBytes(floppy).substr(0, 512) != before) out.insert("boot sector");
-        return out;
-    };
+    auto done = ArrangeStartupDiskette(*this);
     Operation op{"startup diskette attempt", [&] { Restore("floppy.img"); host::ResetFrontendForTesting(); },
                  [] {
                      testing::internal::CaptureStdout();  // the dialogs' transcript
@@ -221,6 +225,29 @@ TEST_F(FaultTableTest, StartupDisketteAttempt) {
                      return {0, true, 0, false};
                  }};
     Walk(op);
+}
+
+// The diskette builder's worker: the diskette emptied, the DOS files and
+// the installation folder read from the registry, the boot image read and
+// written, the files copied. A failure stops the build with its step's
+// code; a folder on the diskette that cannot be removed is 114, since the
+// build can be cancelled, a file its mapped error.
+TEST_F(FaultTableTest, DisketteWorker) {
+    auto done = ArrangeStartupDiskette(*this);
+    CancelFlag cancel{0};
+    DisketteParams params{&cancel};
+    Walk({"diskette builder", [&] { Restore("floppy.img"); },
+          [&] { return static_cast<UPD_RESULT>(RunThread(DisketteThread, &params)); }, done,
+          [](const std::string &api, unsigned n) -> Expect {
+              if (api == "RegOpenKeyExA" || api == "RegQueryValueExA") return {IDS_REGISTRY_ACCESS_FAILED};
+              if (api == "CreateFileA" || api == "ReadFile") return n == 1 ? Expect{IDS_DOS_FILES_MISSING} : Expect{IDS_DISKETTE_UNUSABLE};
+              if (api == "SetFilePointer" || api == "WriteFile" || api == "DeleteFileA" || api == "SetFileAttributesA")
+                  return {IDS_DISKETTE_UNUSABLE};  // mapped error 31
+              if (api == "CopyFileA") return n <= 5 ? Expect{IDS_DOS_FILES_MISSING} : Expect{IDS_FILES_NOT_REPLACED};
+              if (api == "RemoveDirectoryA") return {IDS_FILES_NOT_DELETED};
+              if (api == "FindFirstFileA" || api == "FindNextFileA") return {0, true, 0, false};  // the removal's own table
+              return {UPD_OK, true};  // the closes
+          }});
 }
 
 // The second phase under its progress dialog: the user interface thread's
@@ -315,7 +342,7 @@ TEST_F(FaultTableTest, RestartAndCommandLine) {
                              {{"ExitWindowsEx", 1}, {ERROR_GEN_FAILURE}}})};
     Walk(restart);
     int nMode, nService, nTypec;
-    Operation parse{"command line of the first phase", [] {},
+    Operation parse{"command line of the second phase", [] {},
                     [&] { return ParseCommandLine("hide SETUP.EXE", &nMode, &nService, &nTypec); },
                     [] { return std::set<std::string>{}; },
                     ByRow({{{"GetVersionExA", 1}, {IDS_VERSION_NOT_DETECTED}},

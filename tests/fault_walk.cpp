@@ -83,6 +83,16 @@ void Walk(const Operation &op) {
     }
 }
 
+DWORD RunThread(LPTHREAD_START_ROUTINE start, LPVOID param) {
+    host::fault::HarnessScope harness;
+    HANDLE hThread = CreateThread(nullptr, 1048576, start, param, 0, nullptr);
+    DWORD nCode = 0;
+    WaitForSingleObject(hThread, INFINITE);
+    GetExitCodeThread(hThread, &nCode);
+    CloseHandle(hThread);
+    return nCode;
+}
+
 Expectation ByRow(Rows rows) {
     return [rows](const std::string &api, unsigned n) {
         auto it = rows.find({api, n});
@@ -131,6 +141,9 @@ const std::map<std::string, std::set<std::string>> &Coverage() {
          {"RegCloseKey", "RegDeleteKeyA", "RegDeleteValueA", "RegEnumKeyExA", "RegOpenKeyExA", "RegSetValueExA"}},
         {"a folder tree removed",
          {"DeleteFileA", "FindClose", "FindFirstFileA", "FindNextFileA", "RemoveDirectoryA", "SetFileAttributesA"}},
+        {"diskette builder",
+         {"CloseHandle", "CopyFileA", "CreateFileA", "DeleteFileA", "FindClose", "ReadFile", "RegCloseKey", "RegOpenKeyExA",
+          "RegQueryValueExA", "RemoveDirectoryA", "SetFileAttributesA", "SetFilePointer", "WriteFile"}},
         {"diskette boot sector",
          {"CloseHandle", "CreateFileA", "ReadFile", "SetFilePointer", "WriteFile"}},
         {"diskette root directory",
@@ -145,7 +158,7 @@ const std::map<std::string, std::set<std::string>> &Coverage() {
          {"CloseHandle", "CreateProcessA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA", "WaitForSingleObject"}},
         {"program start",
          {"GetFileAttributesA", "GetVersionExA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA"}},
-        {"command line of the first phase",
+        {"command line of the second phase",
          {"GetVersionExA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA"}},
         {"restart on 2000",
          {"AdjustTokenPrivileges", "ExitWindowsEx", "LookupPrivilegeValueA", "OpenProcessToken"}},

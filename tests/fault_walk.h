@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/host/kernel/faults.h"
+#include "platform/win.h"
 #include "tests/test_machine.h"
 #include "ui/result_codes.h"
 
@@ -49,6 +50,11 @@ std::vector<std::string> Run(const Operation &op, UPD_RESULT *result, const std:
 // Walks `op`. The calls it fails (checked, and not in kNeverFail) must be
 // exactly the operation's entry in Coverage().
 void Walk(const Operation &op);
+
+// Runs a thread procedure on a worker thread, as the program starts its
+// workers, and returns its exit code; the harness's own thread calls are
+// not the operation's.
+DWORD RunThread(LPTHREAD_START_ROUTINE start, LPVOID param);
 
 // Per operation walked, the platform calls its walk fails.
 const std::map<std::string, std::set<std::string>> &Coverage();

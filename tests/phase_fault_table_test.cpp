@@ -69,17 +69,9 @@ protected:
     fs::path snapshot_;
 };
 
-// The worker started as RunSecondPhase starts it; the harness's own thread
-// calls are not the walk's.
 UPD_RESULT RunWorker(int nService) {
     SecondPhaseParams params{nService, GetCurrentThreadId(), 0};
-    host::fault::HarnessScope harness;
-    HANDLE hThread = CreateThread(nullptr, 1048576, SecondPhaseThread, &params, 0, nullptr);
-    DWORD nCode = 0;
-    WaitForSingleObject(hThread, INFINITE);
-    GetExitCodeThread(hThread, &nCode);
-    CloseHandle(hThread);
-    return static_cast<UPD_RESULT>(nCode);
+    return static_cast<UPD_RESULT>(RunThread(SecondPhaseThread, &params));
 }
 
 // The worker's steps in order: the old program folder (its install path
