@@ -2,14 +2,10 @@
 // makes, each failed in turn (tests/fault_walk.h).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <map>
 #include <set>
-#include <sstream>
 
 #include "app/command_line.h"
 #include "app/restart.h"
@@ -248,54 +244,6 @@ TEST_F(FaultTableTest, DisketteWorker) {
               if (api == "FindFirstFileA" || api == "FindNextFileA") return {0, true, 0, false};  // the removal's own table
               return {UPD_OK, true};  // the closes
           }});
-}
-
-// The second phase under its progress dialog: the user interface thread's
-// calls and the worker's step messages (the worker's own work is walked
-// by the tables of its steps). The worker's waits and handles interleave
-// with the user interface thread's, so only their first is walked.
-TEST_F(FaultTableTest, SecondPhaseUnderItsDialog) {
-    setenv("ZAV_FRONTEND", "noninteractive", 1);
-    setenv("ZAV_ANSWERS", "", 1);
-    setenv("LANG", "C", 1);
-    machine_.CreateWithTool("--os 2000 --service fat32 --old-version");
-    std::ofstream(Dir() / "machine.ini", std::ios::app) << "\n[drive D]\nimage=disk.img\npartition=1\n";
-    fs::path snapshot = Dir().string() + ".snapshot";
-    ASSERT_EQ(test::Run("rm -rf '" + snapshot.string() + "' && cp -a --sparse=always '" + Dir().string() + "' '" +
-                        snapshot.string() + "'").status, 0);
-    MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue AfxWinMain gives this thread
-    std::strcpy(g_szSelfPath, "C:\\UPDATE\\UPDATE.EXE");
-    std::strcpy(g_szInstaller, "SETUP.EXE");
-    Operation op{"second phase",
-                 [&] {
-                     test::Run("rm -rf '" + Dir().string() + "'/* && cp -a --sparse=always '" + snapshot.string() + "'/. '" +
-                               Dir().string() + "'");
-                     host::ReloadMachine();
-                     host::ResetFrontendForTesting();
-                 },
-                 [] {
-                     testing::internal::CaptureStdout();
-                     UPD_RESULT r = theApp.RunSecondPhase(1, 0);
-                     testing::internal::GetCapturedStdout();
-                     return r;
-                 },
-                 [&] {
-                     std::set<std::string> out;
-                     if (!fs::exists(machine_.DriveC() / "Program Files/ZAV backup and restore/KICON.EXE")) out.insert("old folder gone");
-                     if (fs::exists(Dir() / "installer.log")) out.insert("installed");
-                     return out;
-                 },
-                 [](const std::string &api, unsigned n) -> Expect {
-                     if (api == "CreateThread") return {IDS_THREAD_FAILED};
-                     if (api == "CreateDialogParamA" || api == "LoadCursorA" || api == "SetClassLongA" ||
-                         api == "GetExitCodeThread" || api == "DestroyWindow" || api == "PostThreadMessageA" ||
-                         api == "GetModuleHandleA" || api == "GetCurrentThreadId" || (api == "WaitForSingleObject" && n == 1))
-                         return {UPD_OK, true};
-                     return {0, true, 0, false};
-                 }};
-    Walk(op);
-    fs::remove_all(snapshot);
 }
 
 // The welcome dialog, cancelled, and a failure shown: a dialog that cannot

@@ -1,6 +1,7 @@
 // The fault table of the phases' own work: the program's start, the second
-// phase's worker, the installer run, and the minimised welcome dialog's
-// icon; each failed call by call (tests/fault_walk.h).
+// phase under its dialog and its worker, the installer run, and the
+// minimised welcome dialog's icon; each failed call by call
+// (tests/fault_walk.h).
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -66,8 +67,38 @@ protected:
     std::set<std::string> Installed() const {
         return fs::exists(Dir() / "installer.log") ? std::set<std::string>{"installed"} : std::set<std::string>{};
     }
+    std::set<std::string> SecondPhaseDone() const;  // the old folder gone, the installer run
     fs::path snapshot_;
 };
+
+std::set<std::string> PhaseFaultTest::SecondPhaseDone() const {
+    std::set<std::string> out = Installed();
+    if (!OnC("Program Files/ZAV backup and restore/KICON.EXE")) out.insert("old folder gone");
+    return out;
+}
+
+// The second phase under its progress dialog: the user interface thread's
+// calls and the worker's step messages (the worker's own work is the next
+// walk's). The worker's waits and handles interleave with the user
+// interface thread's, so only their first is walked.
+TEST_F(PhaseFaultTest, SecondPhaseUnderItsDialog) {
+    Walk({"second phase", [&] { Afresh(); },
+          [] {
+              testing::internal::CaptureStdout();
+              UPD_RESULT r = theApp.RunSecondPhase(1, 0);
+              testing::internal::GetCapturedStdout();
+              return r;
+          },
+          [&] { return SecondPhaseDone(); },
+          [](const std::string &api, unsigned n) -> Expect {
+              if (api == "CreateThread") return {IDS_THREAD_FAILED};
+              if (api == "CreateDialogParamA" || api == "LoadCursorA" || api == "SetClassLongA" ||
+                  api == "GetExitCodeThread" || api == "DestroyWindow" || api == "PostThreadMessageA" ||
+                  api == "GetModuleHandleA" || (api == "WaitForSingleObject" && n == 1))
+                  return {UPD_OK, true};
+              return {0, true, 0, false};
+          }});
+}
 
 UPD_RESULT RunWorker(int nService) {
     SecondPhaseParams params{nService, GetCurrentThreadId(), 0};
@@ -82,12 +113,7 @@ UPD_RESULT RunWorker(int nService) {
 // (10) and the install path of the recovery programs (11) are waited for,
 // and so are the copies.
 TEST_F(PhaseFaultTest, SecondPhaseWorker) {
-    auto done = [&] {
-        std::set<std::string> out = Installed();
-        if (!OnC("Program Files/ZAV backup and restore/KICON.EXE")) out.insert("old folder gone");
-        return out;
-    };
-    Walk({"second phase worker", [&] { Afresh(); }, [] { return RunWorker(1); }, done,
+    Walk({"second phase worker", [&] { Afresh(); }, [] { return RunWorker(1); }, [&] { return SecondPhaseDone(); },
           [](const std::string &api, unsigned n) -> Expect {
               if (api == "RegOpenKeyExA") return n >= 4 && n <= 9 ? Expect{IDS_MAKER_KEY_NOT_DELETED} : Expect{UPD_OK, true};
               if (api == "RegEnumKeyExA" || api == "RegDeleteKeyA") return {IDS_MAKER_KEY_NOT_DELETED};
