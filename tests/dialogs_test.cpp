@@ -58,10 +58,7 @@ TEST_F(DialogsTest, FailuresShowTheirMessageAndTheNoteOnlyWhenAsked) {
 }
 
 TEST_F(DialogsTest, CompletionNoteModes) {
-    struct NoteCase {
-        int mode;
-        const char *note;  // nullptr: no note shown
-    };
+    struct NoteCase { int mode; const char *note; };  // note: nullptr when none is shown
     const NoteCase cases[] = {
         {0, nullptr},
         {1, "text 1010: Click OK to restart your system."},
@@ -94,18 +91,16 @@ public:
 INT_PTR CALLBACK IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 TEST_F(DialogsTest, MinimizedWelcomeDialogCentresItsIcon) {
-    struct PaintCase {
-        short widthDlu;  // 6 pixels per 4 dialog units
-        LONG x;
-    };
-    // (width - 32 + 1) / 2, truncated toward zero: 36 pixels give 2, 30 give 0.
-    const PaintCase cases[] = {{24, 2}, {20, 0}, {100, 59}};
+    // 6 x 13 pixels per 4 x 8 dialog units; (size - 32 + 1) / 2, truncated
+    // toward zero: 36 pixels give 2, 30 give 0, 65 give 17.
+    struct PaintCase { short cx, cy; LONG x, y; };
+    const PaintCase cases[] = {{24, 40, 2, 17}, {20, 40, 0, 17}};
     for (const PaintCase &c : cases) {
-        SCOPED_TRACE(c.widthDlu);
+        SCOPED_TRACE(c.cx);
         host::DialogTemplate tpl;
         tpl.style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-        tpl.cx = c.widthDlu;
-        tpl.cy = 40;
+        tpl.cx = c.cx;
+        tpl.cy = c.cy;
         HWND hwnd = host::CreateDialogFromTemplate(tpl, 102, nullptr, IgnoreMessages, 0, false);
         ProbeDlg dlg;
         dlg.Attach(hwnd);
@@ -114,7 +109,7 @@ TEST_F(DialogsTest, MinimizedWelcomeDialogCentresItsIcon) {
         POINT at{};
         HICON icon = nullptr;
         ASSERT_TRUE(host::LastDrawIcon(hwnd, &at, &icon));
-        EXPECT_EQ(at.x, c.x);
+        EXPECT_EQ(std::make_pair(at.x, at.y), std::make_pair(c.x, c.y));
         EXPECT_NE(icon, nullptr);
         dlg.DestroyWindow();
     }

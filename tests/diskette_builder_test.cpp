@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <set>
@@ -21,6 +20,7 @@
 #include "platform/host/machine/fat_volume.h"
 #include "platform/host/machine/machine.h"
 #include "platform/host/user/internal.h"
+#include "tests/fault_walk.h"
 #include "tests/test_machine.h"
 
 namespace fs = std::filesystem;
@@ -30,37 +30,33 @@ namespace {
 const char kInfo[] = "Software\\Keldan\\Info";
 const char kSalvix[] = "Software\\Keldan\\Salvix";
 
-// Every file the builder reads, each with content of its own.
+// Every file the builder reads, each with content of its own, in the order
+// of the copies, with its name on the diskette (nullptr: never copied).
 const struct {
-    const char *path, *content;
-} kSources[] = {
-    {"C:\\DOS\\IO.SYS", "io"},
-    {"C:\\DOS\\MSDOS.SYS", "msdos"},
-    {"C:\\DOS\\COMMAND.COM", "command"},
-    {"C:\\DOS\\KCP.EXE", "kcp from the DOS folder"},
-    {"C:\\UPDATE\\KAUTO.BAT", "@echo restore"},
-    {"C:\\UPDATE\\KCP.EXE", "kcp"},
-    {"C:\\ZAV\\SLX_REST.EXE", "restore"},
-    {"C:\\ZAV\\DIAG\\VDG_INIT.EXE", "diagnostics"},
+    const char *path, *content, *made;
+} kFiles[] = {
+    {"C:\\DOS\\IO.SYS", "io", "IO.SYS"},
+    {"C:\\DOS\\MSDOS.SYS", "msdos", "MSDOS.SYS"},
+    {"C:\\DOS\\COMMAND.COM", "command", "COMMAND.COM"},
+    {"C:\\UPDATE\\KAUTO.BAT", "@echo restore", "AUTOEXEC.BAT"},
+    {"C:\\UPDATE\\KCP.EXE", "kcp", "KCP.EXE"},
+    {"C:\\ZAV\\SLX_REST.EXE", "restore", "SLX_REST.EXE"},
+    {"C:\\ZAV\\DIAG\\VDG_INIT.EXE", "diagnostics", "VDG_INIT.EXE"},
+    {"C:\\DOS\\KCP.EXE", "kcp from the DOS folder", nullptr},  // the one beside the program is taken
 };
-
-// The made diskette, in the order of the copies.
-const std::vector<std::pair<std::string, std::string>> kMade = {
-    {"IO.SYS", "io"},          {"MSDOS.SYS", "msdos"},       {"COMMAND.COM", "command"},
-    {"AUTOEXEC.BAT", "@echo restore"}, {"KCP.EXE", "kcp"}, {"SLX_REST.EXE", "restore"},
-    {"VDG_INIT.EXE", "diagnostics"},
-};
+const size_t kMadeCount = 7;
 
 class DisketteBuilderTest : public testing::Test {
 protected:
-    void SetUp() override { Prepare("full"); }
+    void SetUp() override { Prepare(); }
     void TearDown() override { host::fault::Clear(); }
 
-    void Prepare(const std::string &kind) {
+    // A machine with an old, full diskette in A: and every source in place.
+    void Prepare() {
         host::fault::Clear();
         machine_.Create("nt4");
-        machine_.InsertDiskette(kind);
-        for (const auto &s : kSources) machine_.WriteFile(s.path, s.content);
+        machine_.InsertDiskette("full");
+        for (const auto &f : kFiles) machine_.WriteFile(f.path, f.content);
         std::string error;
         bootImage_ = host::diskette::BootSectorImage(machine_.Dir(), &error);
         ASSERT_EQ(bootImage_.size(), 512u) << error;
@@ -74,34 +70,25 @@ protected:
 
     fs::path Image() const { return machine_.Dir() / "floppy.img"; }
     std::string Bytes() const { return test::ReadBytes(Image()); }
-    std::set<std::string> RootNames() const {
+    std::optional<std::string> Label() const { return host::fat::Label({Image(), 0}); }
+    // What the root holds; madeOnly: just the new files (old ones may remain after a cancel).
+    std::set<std::string> RootNames(bool madeOnly = false) const {
         std::set<std::string> names;
-        for (const auto &e : host::fat::List({Image(), 0}, "").value_or(std::vector<host::fat::Entry>{})) names.insert(e.name);
-        return names;
-    }
-    // The new files among what the root holds (old ones may remain after a cancel).
-    std::set<std::string> MadeNames() const {
-        std::set<std::string> names;
-        for (const auto &n : RootNames())
-            for (const auto &made : kMade) if (made.first == n) names.insert(n);
+        for (const auto &e : host::fat::List({Image(), 0}, "").value_or(std::vector<host::fat::Entry>{})) {
+            if (!madeOnly || FirstMade(kMadeCount).count(e.name)) names.insert(e.name);
+        }
         return names;
     }
     static std::set<std::string> FirstMade(size_t n) {
         std::set<std::string> names;
-        for (size_t i = 0; i < n; ++i) names.insert(kMade[i].first);
+        for (size_t i = 0; i < n; ++i) names.insert(kFiles[i].made);
         return names;
     }
 
     // Runs the worker on its own thread, as the wait dialog does.
     DWORD Build() {
         DisketteParams params = {&cancel_};
-        HANDLE hThread = CreateThread(nullptr, 1048576, DisketteThread, &params, 0, nullptr);
-        EXPECT_NE(hThread, nullptr);
-        EXPECT_EQ(WaitForSingleObject(hThread, INFINITE), WAIT_OBJECT_0);
-        DWORD code = STILL_ACTIVE;
-        EXPECT_TRUE(GetExitCodeThread(hThread, &code));
-        CloseHandle(hThread);
-        return code;
+        return walk::RunThread(DisketteThread, &params);
     }
 
     test::TestMachine machine_;
@@ -111,14 +98,11 @@ protected:
 
 TEST_F(DisketteBuilderTest, FullDisketteEndsWithExactlyTheSevenFiles) {
     ASSERT_EQ(Build(), UPD_OK);
-    std::set<std::string> expected;
-    for (const auto &[name, content] : kMade) {
-        expected.insert(name);
-        ASSERT_TRUE(host::fat::CopyOut({Image(), 0}, name, machine_.Dir() / "out"));
-        EXPECT_EQ(test::ReadBytes(machine_.Dir() / "out"), content) << name;
+    for (size_t i = 0; i < kMadeCount; ++i) {
+        ASSERT_TRUE(host::fat::CopyOut({Image(), 0}, kFiles[i].made, machine_.Dir() / "out"));
+        EXPECT_EQ(test::ReadBytes(machine_.Dir() / "out"), kFiles[i].content) << kFiles[i].made;
     }
-    EXPECT_EQ(RootNames(), expected);
-    EXPECT_EQ(host::fat::Label({Image(), 0}), "") << "the root directory was cleared";
+    EXPECT_EQ(RootNames(), FirstMade(kMadeCount));
     std::string after = Bytes();
     EXPECT_EQ(after.substr(0, 11), bootImage_.substr(0, 11));
     EXPECT_EQ(after.substr(11, 16), before_.substr(11, 16));
@@ -127,40 +111,34 @@ TEST_F(DisketteBuilderTest, FullDisketteEndsWithExactlyTheSevenFiles) {
     EXPECT_EQ(fsck.status, 0) << fsck.out;
 }
 
+// A failed call at each step is the fault table's walk of the worker; here
+// the failures that are no failed call.
 TEST_F(DisketteBuilderTest, FailuresStopTheBuildWhereTheyHappen) {
     const struct {
-        const char *why, *kind;
+        const char *why;
         std::function<void(test::TestMachine &)> spoil;
         DWORD result;
-        size_t made;      // files of kMade on the diskette afterwards
+        size_t made;      // how many of the files are on the diskette afterwards
         bool rawWritten;  // boot sector and root directory were written
     } cases[] = {
-        {"no DosFiles", "full", [](auto &) { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kInfo); }, IDS_REGISTRY_ACCESS_FAILED, 0, false},
-        {"no InstallPath", "full", [](auto &) { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSalvix); }, IDS_REGISTRY_ACCESS_FAILED, 0, false},
-        {"short boot image", "full", [](auto &m) { m.WriteFile("C:\\DOS\\FL_BOOT.DAT", std::string(300, 'b')); },
+        {"short boot image", [](auto &m) { m.WriteFile("C:\\DOS\\FL_BOOT.DAT", std::string(300, 'b')); },
          IDS_DOS_FILES_MISSING, 0, false},
-        {"no boot image", "full", [](auto &) { fs::remove(host::HostPathFor("C:\\DOS\\FL_BOOT.DAT")); }, IDS_DOS_FILES_MISSING, 0, false},
-        {"DOS folder past the buffer", "full",
-         [](auto &m) { m.SetString(HKEY_LOCAL_MACHINE, kInfo, "DosFiles", "C:\\" + std::string(248, 'D')); }, IDS_DOS_FILES_MISSING, 0, false},
-        {"no COMMAND.COM", "full", [](auto &) { fs::remove(host::HostPathFor("C:\\DOS\\COMMAND.COM")); }, IDS_DOS_FILES_MISSING, 2, true},
-        {"KCP.EXE only in the DOS folder", "full", [](auto &) { fs::remove(host::HostPathFor("C:\\UPDATE\\KCP.EXE")); },
+        {"DOS folder past the buffer",
+         [](auto &m) { m.SetString(HKEY_LOCAL_MACHINE, kInfo, "DosFiles", "C:\\" + std::string(248, 'D')); },
+         IDS_DOS_FILES_MISSING, 0, false},
+        {"KCP.EXE only in the DOS folder", [](auto &) { fs::remove(host::HostPathFor("C:\\UPDATE\\KCP.EXE")); },
          IDS_DOS_FILES_MISSING, 4, true},
-        {"no restore program", "full", [](auto &) { fs::remove(host::HostPathFor("C:\\ZAV\\SLX_REST.EXE")); }, IDS_FILES_NOT_REPLACED, 5, true},
-        {"no diagnostics program", "full", [](auto &) { fs::remove(host::HostPathFor("C:\\ZAV\\DIAG\\VDG_INIT.EXE")); },
-         IDS_FILES_NOT_REPLACED, 6, true},
-        {"install path past the buffer", "full",
-         [](auto &m) { m.SetString(HKEY_LOCAL_MACHINE, kSalvix, "InstallPath", "C:\\" + std::string(254, 'Z')); }, IDS_FILES_NOT_REPLACED, 5, true},
-        {"no diskette", "none", [](auto &) {}, IDS_NO_DISKETTE, 0, false},
+        {"no diskette", [](auto &m) { fs::remove(m.Dir() / "floppy.img"); }, IDS_NO_DISKETTE, 0, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.why);
-        Prepare(c.kind);
+        Prepare();
         c.spoil(machine_);
         EXPECT_EQ(Build(), c.result);
-        if (std::string(c.kind) == "none") continue;
+        if (c.result == IDS_NO_DISKETTE) continue;
         EXPECT_EQ(RootNames(), FirstMade(c.made)) << "emptied first, then copied up to the failure";
         EXPECT_EQ(Bytes().substr(0, 512) == before_.substr(0, 512), !c.rawWritten);
-        EXPECT_EQ(host::fat::Label({Image(), 0}).value_or("?") == "OLDDISK", !c.rawWritten && std::string(c.kind) == "full");
+        EXPECT_EQ(Label().value_or("?") == "OLDDISK", !c.rawWritten);
     }
 }
 
@@ -177,48 +155,25 @@ TEST_F(DisketteBuilderTest, CancelIsSeenAtTheNextCheckPoint) {
         {"while reading the boot image, which fails", "ReadFile", 1, ERROR_READ_FAULT, IDS_USER_CANCELLED, 0, 0},
         {"while writing the boot sector", "WriteFile", 1, 0, IDS_USER_CANCELLED, 0, 1},
         {"while copying IO.SYS", "CopyFileA", 1, 0, IDS_USER_CANCELLED, 1, 2},
-        // No check between the last listed file and the restore program.
-        {"while copying KCP.EXE", "CopyFileA", 5, 0, IDS_USER_CANCELLED, 6, 2},
         {"while copying the restore program", "CopyFileA", 6, 0, IDS_USER_CANCELLED, 6, 2},
         {"while copying the diagnostics program", "CopyFileA", 7, 0, UPD_OK, 7, 2},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.why);
-        Prepare("full");
+        Prepare();
         cancel_.store(0);
         host::fault::OnCall(c.api, c.n, [this] { cancel_.store(1); });
         if (c.failRead) host::fault::FailAt("ReadFile", 1, c.failRead);
         EXPECT_EQ(Build(), c.result);
-        EXPECT_EQ(MadeNames(), FirstMade(c.made));
+        EXPECT_EQ(RootNames(true), FirstMade(c.made));
         EXPECT_EQ(Bytes().substr(0, 512) != before_.substr(0, 512), c.raw >= 1);
-        EXPECT_EQ(host::fat::Label({Image(), 0}), c.raw == 2 ? "" : "OLDDISK");
+        EXPECT_EQ(Label(), c.raw == 2 ? "" : "OLDDISK");
     }
 }
 
-class DisketteAttemptTest : public DisketteBuilderTest {
-protected:
-    void SetUp() override {
-        DisketteBuilderTest::SetUp();
-        setenv("ZAV_FRONTEND", "noninteractive", 1);
-        setenv("LANG", "C", 1);
-        unsetenv("LC_ALL");
-        unsetenv("LC_MESSAGES");
-    }
-    UPD_RESULT Attempt(const std::string &answers, std::string *out) {
-        setenv("ZAV_ANSWERS", answers.c_str(), 1);
-        host::ResetFrontendForTesting();
-        host::fault::Record();
-        testing::internal::CaptureStdout();
-        UPD_RESULT result = theApp.CreateStartupDiskette();
-        *out = testing::internal::GetCapturedStdout();
-        return result;
-    }
-    size_t CallsOf(const std::string &api) {
-        size_t n = 0;
-        for (const std::string &c : host::fault::Calls()) n += c == api;
-        return n;
-    }
-};
+// The attempt's failed calls are the fault table's walk, a prompt cancelled
+// the diskette end-to-end test's; here the wait dialog around the worker.
+using DisketteAttemptTest = DisketteBuilderTest;
 
 // Holds the worker in its first deletion until this thread first waits for
 // it: by then it has drained its queue once, the wait dialog's Cancel with it.
@@ -234,28 +189,27 @@ void HoldWorkerUntilFirstWait() {
 TEST_F(DisketteAttemptTest, OneAttemptAndItsDialogs) {
     const struct {
         const char *why, *answers;
-        const char *failThread;  // CreateThread fails
         bool hold;
         UPD_RESULT result;
-        bool waitShown;
     } cases[] = {
-        {"made", "133=ok", "", false, UPD_OK, true},
-        {"prompt cancelled", "133=cancel", "", false, IDS_USER_CANCELLED, false},
-        {"worker cannot start", "133=ok", "CreateThread", false, IDS_THREAD_FAILED, true},
-        {"cancelled while emptying", "133=ok 135=cancel", "", true, IDS_USER_CANCELLED, true},
+        {"made", "133=ok", false, UPD_OK},
+        {"cancelled while emptying", "133=ok 135=cancel", true, IDS_USER_CANCELLED},
     };
+    setenv("ZAV_FRONTEND", "noninteractive", 1);
+    setenv("LANG", "C", 1);
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
     for (const auto &c : cases) {
         SCOPED_TRACE(c.why);
-        Prepare("full");
-        if (*c.failThread) host::fault::FailAt(c.failThread, 1, ERROR_NOT_ENOUGH_MEMORY);
+        Prepare();
         if (c.hold) HoldWorkerUntilFirstWait();
-        std::string out;
-        EXPECT_EQ(Attempt(c.answers, &out), c.result);
-        EXPECT_EQ(CallsOf("CreateThread"), c.waitShown ? 1u : 0u);
-        EXPECT_NE(out.find("=== dialog 133: Creating startup diskette\n"), std::string::npos) << out;
+        setenv("ZAV_ANSWERS", c.answers, 1);
+        host::ResetFrontendForTesting();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(theApp.CreateStartupDiskette(), c.result);
+        std::string out = testing::internal::GetCapturedStdout();
         size_t wait = out.find("=== dialog 135 (modeless): Creating startup diskette\n");
-        EXPECT_EQ(wait != std::string::npos, c.waitShown) << out;
-        if (!c.waitShown) continue;
+        EXPECT_LT(out.find("=== dialog 133: Creating startup diskette\n"), wait) << out;
         EXPECT_NE(out.find("text: Please wait while creating startup diskette\n", wait), std::string::npos) << out;
         size_t busy = out.find("--- cursor: appstarting\n", wait), closed = out.find("=== dialog 135 closed\n", wait);
         EXPECT_LT(busy, closed) << out;

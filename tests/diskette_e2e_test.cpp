@@ -13,15 +13,14 @@ const std::string kTool = std::string(ZAV_BUILD_DIR) + "/zav-machine";
 const struct Case {
     const char *name, *floppy, *answers, *lang;
     const char *retryText;  // shown in the retry question; nullptr: no question
-    bool made;
-    const char *typeAfter;  // the service entry's type at the end, as sfdisk prints it
-    const char *note;       // the completion dialog's note
+    bool made;         // a diskette was made, and so the partition stays visible
+    const char *note;  // the completion dialog's note
 } kCases[] = {
-    {"MadeInFrench", "full", "", "fr_FR.UTF-8", nullptr, true, " b",
+    {"MadeInFrench", "full", "", "fr_FR.UTF-8", nullptr, true,
      "Laissez la disquette de démarrage dans l'unité A:, puis cliquez sur OK pour redémarrer le système à partir de "
      "l'unité de disquette."},
-    {"PromptCancelled", "blank", "133=cancel", "C", nullptr, false, "1b", "Click OK to restart your system."},
-    {"WriteProtectedThenAnother", "protected", "136=yes@a=blank", "C", "The floppy is write protected.", true, " b",
+    {"PromptCancelled", "blank", "133=cancel", "C", nullptr, false, "Click OK to restart your system."},
+    {"WriteProtectedThenAnother", "protected", "136=yes@a=blank", "C", "The floppy is write protected.", true,
      "Leave the startup diskette in A: and click OK to restart your system from the floppy drive."},
 };
 
@@ -44,35 +43,24 @@ TEST_P(DisketteE2eTest, SecondPhaseEndsWithOrWithoutADiskette) {
     machine_.CreateWithTool(std::string("--os nt4 --service fat32 --hidden --old-version --floppy ") + c.floppy);
     auto first = Tool("run", " 'C:\\UPDATE\\UPDATE.EXE unhide SETUP.EXE'");
     ASSERT_EQ(first.status, 0) << first.out;
-    auto second = Tool("boot");
-    auto third = Tool("boot");
+    auto second = Tool("boot"), third = Tool("boot");
     ASSERT_EQ(second.status, 0) << second.out;
 
-    EXPECT_TRUE(Has(second.out, "=== dialog 133: " + std::string(*c.lang == 'f' ? "Création de la disquette de démarrage"
-                                                                                : "Creating startup diskette")))
-        << second.out;
+    std::string caption = *c.lang == 'f' ? "Création de la disquette de démarrage" : "Creating startup diskette";
+    EXPECT_TRUE(Has(second.out, "=== dialog 133: " + caption)) << second.out;
     EXPECT_EQ(second.out.find("=== dialog 136") != std::string::npos, c.retryText != nullptr) << second.out;
-    if (c.retryText) {
-        EXPECT_TRUE(Has(second.out, std::string("text 1012: ") + c.retryText)) << second.out;
-    }
+    if (c.retryText) { EXPECT_TRUE(Has(second.out, std::string("text 1012: ") + c.retryText)) << second.out; }
     EXPECT_EQ(second.out.find("=== dialog 131"), std::string::npos) << "no failure dialog: " << second.out;
     EXPECT_TRUE(Has(second.out, std::string("text 1010: ") + c.note)) << second.out;
-    EXPECT_EQ(second.out.rfind("restart request cleared (flags=6)\n", 0), 0u) << second.out;
     // From a made diskette the machine starts DOS, which the sandbox does not
     // run: the second phase's restart request stays as it was made.
-    EXPECT_EQ(third.out.rfind(c.made ? "the machine starts from the startup diskette in A:"
-                                     : "restart request cleared (flags=6)\n",
-                              0),
-              0u)
-        << third.out;
+    const char *start = c.made ? "the machine starts from the startup diskette in A:" : "restart request cleared (flags=6)\n";
+    EXPECT_EQ(third.out.rfind(start, 0), 0u) << third.out;
     unsigned flags = 0;
     EXPECT_EQ(machine_.RestartRecorded(&flags), c.made);
-    if (c.made) {
-        EXPECT_EQ(flags, 6u);
-    }
-
-    std::string type = test::Run("sfdisk --part-type " + (machine_.Dir() / "disk.img").string() + " 2").out;
-    EXPECT_EQ(type.substr(0, type.find('\n')), c.typeAfter);
+    if (c.made) { EXPECT_EQ(flags, 6u); }
+    std::string type = test::Run("sfdisk --part-type " + (machine_.Dir() / "disk.img").string() + " 2 | tr -d ' \\n'").out;
+    EXPECT_EQ(type, c.made ? "b" : "1b");
 }
 
 INSTANTIATE_TEST_SUITE_P(Nt4Fat32, DisketteE2eTest, testing::ValuesIn(kCases),

@@ -3,7 +3,8 @@
 // retry loop's branches can be walked; everything else (the worker, the
 // installer, the re-hide, the retry question) is the program's. Outcomes are read where a user would
 // see them: the partition's type byte on disk, the restart request and the
-// dialogs of the transcript.
+// dialogs of the transcript. (The plain runs, a prompt cancelled and a
+// diskette made after a retry are the whole-update tests'.)
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -29,58 +30,43 @@ public:
     }
 };
 
+// service: zav-machine's --service of the visible partition, "none"; options: after "hide SETUP.EXE";
+// nPhase: 118, the installer is no program; diskette: one result per attempt; answers: ZAV_ANSWERS, for the
+// retry question; fault: a WriteFile fault (the re-hide's MBR write), "" none; nAttempts: diskette attempts
+// made; nTypeAfter: the service entry's type byte, -1 none; note: the completion dialog's note text, nullptr
+// no dialog; failures: messages shown, in order, a '+' first: with the restart note.
 struct Case {
-    const char *name;
-    const char *why;
-    const char *os;       // the machine's system
-    const char *service;  // zav-machine's --service of the visible partition; "none"
-    const char *options;  // after "hide SETUP.EXE"
-    UPD_RESULT nPhase;  // 118: the installer is no program
+    const char *name, *os, *service, *options;
+    UPD_RESULT nPhase;
     std::vector<UPD_RESULT> diskette;
-    const char *answers;        // ZAV_ANSWERS, for the retry question
-    const char *fault;          // a WriteFile fault (the re-hide's MBR write): "" none
-    size_t nAttempts;           // diskette attempts made
-    int nTypeAfter;             // the service entry's type byte; -1 none
+    const char *answers, *fault;
+    size_t nAttempts;
+    int nTypeAfter;
     bool bRestart;
-    const char *note;           // the completion dialog's note text; "" no note; nullptr no dialog
-    std::vector<const char *> failures;  // messages shown, in order; a '+' first: with the restart note
+    const char *note;
+    std::vector<const char *> failures;
 };
 
 const char kRestartNote[] = "Click OK to restart your system.";
-const char kDisketteNote[] =
-    "Leave the startup diskette in A: and click OK to restart your system from the floppy drive.";
 const char kNotInstalled[] = "The updated version of the ZAV backup and restore program cannot be installed.";
+const char kNotInstalledWithNote[] = "+The updated version of the ZAV backup and restore program cannot be installed.";
 
 const Case kCases[] = {
-    {"RehiddenAndRestarted", "re-hide 108: hidden, completion with the restart note, restart", "2000", "fat32", "", UPD_OK, {}, "", "", 0,
-     0x1B, true, kRestartNote, {}},
-    {"NoPartitionNoRestart", "re-hide 104 (noservice, no partition): no restart, the note all the same", "2000", "none", " noservice", UPD_OK,
-     {}, "", "", 0, -1, false, kRestartNote, {}},
-    {"RehideFailureIsShownWithTheNote", "re-hide fails: shown with the note, restart, no completion", "2000", "fat32", "", UPD_OK, {}, "", "1+:29", 0,
-     0x0B, true, nullptr, {"+The update program cannot update your partition table."}},
-    {"WorkerFailureIsShownTwice", "worker fails: shown twice, the second time with the note; re-hide, restart", "2000", "fat32", "", 118, {}, "",
-     "", 0, 0x1B, true, nullptr, {kNotInstalled, "+The updated version of the ZAV backup and restore program cannot be "
-                                                "installed."}},
-    {"DisketteMadeKeepsThePartitionVisible", "NT 4 typec, diskette made: diskette note, partition stays visible", "nt4", "fat32", " typec", UPD_OK,
-     {UPD_OK}, "", "", 1, 0x0B, true, kDisketteNote, {}},
-    {"DisketteDeclined", "NT 4 typec, prompt declined: re-hidden, restart note", "nt4", "fat32", " typec", UPD_OK,
-     {IDS_USER_CANCELLED}, "", "", 1, 0x1B, true, kRestartNote, {}},
-    {"DisketteRetriedThenMade", "NT 4 typec, write-protected, Yes, then made", "nt4", "fat32", " typec", UPD_OK,
-     {IDS_FLOPPY_WRITE_PROTECTED, UPD_OK}, "136=ok", "", 2, 0x0B, true, kDisketteNote, {}},
-    {"DisketteRetryDeclined", "NT 4 typec, no diskette, No: re-hidden", "nt4", "fat32", " typec", UPD_OK, {IDS_NO_DISKETTE}, "136=cancel",
-     "", 1, 0x1B, true, kRestartNote, {}},
-    {"DisketteRetriedThenCancelled", "NT 4 typec, worker not started, Yes, then the prompt cancelled: re-hidden", "nt4", "fat32", " typec",
-     UPD_OK, {IDS_THREAD_FAILED, IDS_USER_CANCELLED}, "136=yes", "", 2, 0x1B, true, kRestartNote, {}},
-    {"DisketteStageRunsAfterAFailedWorker", "NT 4 typec, worker failed: the diskette stage still runs", "nt4", "fat32", " typec", 118, {UPD_OK}, "", "", 1,
-     0x0B, true, nullptr, {kNotInstalled, "+The updated version of the ZAV backup and restore program cannot be "
-                                         "installed."}},
-    {"NoDisketteStageOn2000", "typec on Windows 2000: no diskette stage", "2000", "fat32", " typec", UPD_OK, {UPD_OK}, "", "", 0, 0x1B, true,
+    // Re-hide 104: no restart, the note all the same; typec on 2000: no diskette stage.
+    {"NoPartitionNoRestart", "2000", "none", " noservice typec", UPD_OK, {UPD_OK}, "", "", 0, -1, false, kRestartNote,
+     {}},
+    // Re-hide fails: shown with the note, restart, no completion; no typec: no diskette stage.
+    {"RehideFailureIsShownWithTheNote", "nt4", "fat16", "", UPD_OK, {UPD_OK}, "", "1+:29", 0, 0x06, true, nullptr,
+     {"+The update program cannot update your partition table."}},
+    {"DisketteRetryDeclined", "nt4", "fat32", " typec", UPD_OK, {IDS_NO_DISKETTE}, "136=cancel", "", 1, 0x1B, true,
      kRestartNote, {}},
-    {"NoDisketteStageWithoutTypec", "NT 4 without typec: no diskette stage", "nt4", "fat16", "", UPD_OK, {UPD_OK}, "", "", 0, 0x16, true,
-     kRestartNote, {}},
+    // The worker's failure is shown twice, the second time with the note; a diskette made leaves the
+    // partition visible.
+    {"DisketteStageRunsAfterAFailedWorker", "nt4", "fat32", " typec", 118, {UPD_OK}, "", "", 1, 0x0B, true, nullptr,
+     {kNotInstalled, kNotInstalledWithNote}},
 };
 
-void PrintTo(const Case &c, std::ostream *os) { *os << c.why; }
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 
 class DriverSecondPhaseTest : public testing::TestWithParam<Case> {
 protected:
@@ -100,12 +86,12 @@ protected:
     test::TestMachine machine_;
 };
 
-// Each dialog of the transcript: its header line and what it showed.
-std::vector<std::string> Dialogs(const std::string &out) {
+// Each dialog `id` of the transcript: its header line and what it showed.
+std::vector<std::string> Dialogs(const std::string &out, const std::string &id) {
     std::vector<std::string> dialogs;
     for (size_t at = out.find("=== dialog"); at != std::string::npos;) {
         size_t next = out.find("=== dialog", at + 1);
-        dialogs.push_back(out.substr(at, next == std::string::npos ? std::string::npos : next - at));
+        if (out.compare(at, 11 + id.size(), "=== dialog " + id) == 0) dialogs.push_back(out.substr(at, next - at));
         at = next;
     }
     return dialogs;
@@ -114,19 +100,15 @@ std::vector<std::string> Dialogs(const std::string &out) {
 TEST_P(DriverSecondPhaseTest, RehidesCompletesAndRestartsAsThePhaseEnds) {
     const Case &c = GetParam();
     machine_.CreateWithTool(std::string("--installer SETUP.EXE --os ") + c.os + " --service " + c.service);
-    // As a start after the first phase leaves it: the service volume mounted.
-    if (std::string(c.service) != "none") {
-        std::ofstream(machine_.Dir() / "machine.ini", std::ios::app) << "\n[drive D]\nimage=disk.img\npartition=1\n";
-    }
-    if (c.nPhase == IDS_INSTALL_NOT_POSSIBLE) {
-        std::ofstream(machine_.Dir() / "machine.ini", std::ios::app) << "\n[program SETUP.EXE]\nbroken=1\n";
+    {
+        std::ofstream ini(machine_.Dir() / "machine.ini", std::ios::app);
+        // As a start after the first phase leaves it: the service volume mounted.
+        if (std::string(c.service) != "none") ini << "\n[drive D]\nimage=disk.img\npartition=1\n";
+        if (c.nPhase == IDS_INSTALL_NOT_POSSIBLE) ini << "\n[program SETUP.EXE]\nbroken=1\n";
+        if (*c.fault) ini << "\n[faults]\nWriteFile=" << c.fault << "\n";
     }
     host::ReloadMachine();
-    if (*c.fault) {
-        std::ofstream(machine_.Dir() / "machine.ini", std::ios::app) << "\n[faults]\nWriteFile=" << c.fault << "\n";
-        host::ReloadMachine();
-        ASSERT_EQ(host::fault::LoadMachineRules(), "");
-    }
+    ASSERT_EQ(host::fault::LoadMachineRules(), "");
     setenv("ZAV_ANSWERS", c.answers, 1);
     host::ResetFrontendForTesting();
     DoubledApp app;
@@ -137,20 +119,13 @@ TEST_P(DriverSecondPhaseTest, RehidesCompletesAndRestartsAsThePhaseEnds) {
     std::string out = testing::internal::GetCapturedStdout();
 
     EXPECT_EQ(app.nAttempts, c.nAttempts);
-    if (c.nTypeAfter >= 0) {
-        EXPECT_EQ(TypeAfter(), c.nTypeAfter);
-    }
+    if (c.nTypeAfter >= 0) { EXPECT_EQ(TypeAfter(), c.nTypeAfter); }
     EXPECT_EQ(machine_.RestartRecorded(), c.bRestart);
-    std::vector<std::string> failures, completions, retries;
-    for (const std::string &d : Dialogs(out)) {
-        if (d.rfind("=== dialog 131", 0) == 0) failures.push_back(d);
-        if (d.rfind("=== dialog 132", 0) == 0) completions.push_back(d);
-        if (d.rfind("=== dialog 136", 0) == 0) retries.push_back(d);
-    }
     // Every failed attempt but a cancel asks again, showing its reason.
     std::vector<UPD_RESULT> reasons;
     for (size_t i = 0; i < app.nAttempts; ++i)
         if (c.diskette[i] != UPD_OK && c.diskette[i] != IDS_USER_CANCELLED) reasons.push_back(c.diskette[i]);
+    std::vector<std::string> retries = Dialogs(out, "136"), failures = Dialogs(out, "131");
     ASSERT_EQ(retries.size(), reasons.size()) << out;
     for (size_t i = 0; i < reasons.size(); ++i) {
         char message[1000];
@@ -164,6 +139,7 @@ TEST_P(DriverSecondPhaseTest, RehidesCompletesAndRestartsAsThePhaseEnds) {
             << failures[i];
         EXPECT_EQ(failures[i].find("text 1013:") != std::string::npos, withNote) << failures[i];
     }
+    std::vector<std::string> completions = Dialogs(out, "132");
     ASSERT_EQ(completions.size(), c.note ? 1u : 0u) << out;
     if (c.note) {
         EXPECT_NE(completions[0].find(std::string("text 1010: ") + c.note + "\n"), std::string::npos) << out;

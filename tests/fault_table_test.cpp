@@ -207,7 +207,7 @@ TEST_F(FaultTableTest, StartupDisketteAttempt) {
                  },
                  done,
                  // The user interface thread's calls; the worker's own are
-                 // walked by DisketteBuilderTest. A failed wait cancels the
+                 // the next walk's. A failed wait cancels the
                  // worker, which ends at its next check point (127) unless
                  // it was done already.
                  [](const std::string &api, unsigned) -> Expect {

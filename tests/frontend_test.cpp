@@ -8,14 +8,10 @@
 #include <cstring>
 
 #include "platform/host/frontends/layout.h"
-#include "platform/host/frontends/text.h"
-#include "platform/host/frontends/transcript.h"
 #include "platform/host/user/internal.h"
 #include "platform/win.h"
 
 namespace {
-
-using host::ui::ActionKind;
 
 TEST(FrontendChoiceTest, FallsBackToWhatTheTerminalCanShow) {
     struct Case { const char *requested; bool in, out, term; const char *chosen, *warning; };  // warning: the first
@@ -24,10 +20,8 @@ TEST(FrontendChoiceTest, FallsBackToWhatTheTerminalCanShow) {
         {"", false, false, true, "noninteractive", ""},  // a pipeline gets no questions
         {"", true, true, false, "text", "frontend dialog unavailable (unknown terminal type); using text"},
         {"dialog", false, true, true, "noninteractive", "frontend dialog unavailable (no terminal); using text"},
-        {"dialog", true, false, true, "text", "frontend dialog unavailable (no terminal); using text"},
         {"text", true, false, false, "text", ""},
         {"text", false, true, true, "noninteractive", "frontend text unavailable (no terminal); using noninteractive"},
-        {"noninteractive", true, true, true, "noninteractive", ""},
         {"odd", false, false, false, "noninteractive", "unknown frontend 'odd' in ZAV_FRONTEND; using noninteractive"},
     };
     for (const Case &c : cases) {
@@ -37,15 +31,6 @@ TEST(FrontendChoiceTest, FallsBackToWhatTheTerminalCanShow) {
         std::string first = choice.warnings.empty() ? "" : choice.warnings.front();
         EXPECT_EQ(first, *c.warning ? "zav-update: " + std::string(c.warning) : "");
     }
-}
-
-TEST(FrontendChoiceTest, AnswersListKeepsOrderPerDialogAndSkipsMalformedItems) {
-    std::vector<std::string> malformed;
-    host::ui::AnswerQueues q =
-        host::ui::ParseAnswers(" 131=ok\t130=cancel 131=ABOUT 131 =ok 131=maybe x=ok 0131=close \n", &malformed);
-    EXPECT_EQ(q["131"], (std::deque<std::string>{"ok", "about", "close"}));
-    EXPECT_EQ(q["130"], (std::deque<std::string>{"cancel"}));
-    EXPECT_EQ(malformed, (std::vector<std::string>{"131", "=ok", "131=maybe", "x=ok"}));
 }
 
 // --- Transcripts of hand-made dialogs.
@@ -60,19 +45,17 @@ host::DialogItem Item(const char *cls, int id, DWORD style, const char *text) {
 host::DialogTemplate Welcome() {
     host::DialogTemplate t;
     t.style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-    t.cx = 200, t.cy = 80;
-    t.caption = "ZAV update";
-    host::DialogItem icon = Item("STATIC", IDC_STATIC, SS_ICON, "");
-    icon.textOrdinal = 128;
-    host::DialogItem hidden = Item("STATIC", 1013, SS_LEFT, "never seen");
-    hidden.style &= ~WS_VISIBLE;
-    t.items = {icon, Item("STATIC", IDC_STATIC, SS_LEFT, "Welcome.\nReady?"), hidden,
-               Item("STATIC", 1001, SS_LEFT | WS_DISABLED, "Step one"), Item("BUTTON", IDOK, BS_DEFPUSHBUTTON, "OK"),
-               Item("BUTTON", IDCANCEL, BS_PUSHBUTTON, "Cancel")};
+    t.cx = 200, t.cy = 80, t.caption = "ZAV update";
+    t.items = {Item("STATIC", IDC_STATIC, SS_ICON, ""), Item("STATIC", IDC_STATIC, SS_LEFT, "Welcome.\nReady?"),
+               Item("STATIC", 1013, SS_LEFT, "never seen"), Item("STATIC", 1001, SS_LEFT | WS_DISABLED, "Step one"),
+               Item("BUTTON", IDOK, BS_DEFPUSHBUTTON, "OK"), Item("BUTTON", IDCANCEL, BS_PUSHBUTTON, "Cancel")};
+    t.items[0].textOrdinal = 128;     // an icon
+    t.items[2].style &= ~WS_VISIBLE;  // never shown
     return t;
 }
 
-// The welcome dialog's procedure: the About item opens dialog 100.
+// The welcome dialog's procedure: the About item opens dialog 100; an
+// init parameter of 1 disables Cancel.
 INT_PTR CALLBACK WelcomeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_INITDIALOG) {
         if (lp == 1) EnableWindow(GetDlgItem(h, IDCANCEL), FALSE);
@@ -126,19 +109,21 @@ TEST_F(TranscriptTest, ModalDialogAnswers) {
     const Case cases[] = {
         {"", 0, {IDOK}, "answer 131: ok (default)\n", ""},
         // Answers are used in order, per dialog; then the default again.
-        {"131=cancel 100=cancel 131=yes", 0, {IDCANCEL, IDOK, IDOK},
-         "answer 131: cancel\n" + std::string(kWelcomeBlock) + "answer 131: yes\n" + kWelcomeBlock +
+        {"131=no 100=cancel 131=yes", 0, {IDCANCEL, IDOK, IDOK},
+         "answer 131: no\n" + std::string(kWelcomeBlock) + "answer 131: yes\n" + kWelcomeBlock +
              "answer 131: ok (default)\n", ""},
         // The About item opens the nested dialog; the close box cancels.
         {"131=about 131=close", 0, {IDCANCEL}, "answer 131: about\n=== dialog 100: About\nbutton 1 [default]: OK\n"
          "answer 100: ok (default)\nanswer 131: close\n", ""},
-        {"131=no", 0, {IDCANCEL}, "answer 131: no\n", ""},
         // An answer the dialog cannot take is reported; the default is taken.
         {"131=cancel", 1, {IDOK}, "answer 131: ok (default)\n",
          "zav-update: ZAV_ANSWERS: 131=cancel: dialog 131 has no usable Cancel button; taking the default\n"},
-        {"131=ok junk 131:cancel", 0, {IDOK}, "answer 131: ok\n",
+        // Any whitespace separates; IDs are numbers, answers any case; the rest is skipped.
+        {" 0131=OK\tjunk =ok 131=maybe x=ok\n", 0, {IDOK}, "answer 131: ok\n",
          "zav-update: ZAV_ANSWERS: malformed item 'junk' skipped\n"
-         "zav-update: ZAV_ANSWERS: malformed item '131:cancel' skipped\n"},
+         "zav-update: ZAV_ANSWERS: malformed item '=ok' skipped\n"
+         "zav-update: ZAV_ANSWERS: malformed item '131=maybe' skipped\n"
+         "zav-update: ZAV_ANSWERS: malformed item 'x=ok' skipped\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.answers);
@@ -196,54 +181,23 @@ TEST_F(TranscriptTest, ModelessDialogChangesAndAnswer) {
               "=== dialog 130 closed\n");
 }
 
-// --- The text frontend.
+// --- The text frontend, fed typed lines through a pipe. A line that is no
+// choice is answered with an error and the prompt again; end of input cancels.
 
-host::ui::DialogView View(bool cancelEnabled) {
-    host::ui::DialogView d;
-    d.name = "131";
-    d.hasSysMenu = true;
-    d.controls = {{nullptr, IDC_STATIC, "STATIC", 0, "Hello", "", 0, 0, 0, 0, true, true},
-                  {nullptr, IDOK, "BUTTON", BS_DEFPUSHBUTTON, "&OK", "", 0, 0, 0, 0, true, true},
-                  {nullptr, IDCANCEL, "BUTTON", 0, "Cancel", "", 0, 0, 0, 0, cancelEnabled, true}};
-    d.menu = {{SC_MOVE, "&Move", false, true, true}, {SC_CLOSE, "&Close", false, true, false},
-              {0, "", true, false, false}, {16, "&About update...", false, false, false}};
-    return d;
-}
-
-TEST(TextFrontendTest, ChoicesTypedAtThePrompt) {
-    // No action: the line is refused with an error.
-    struct Case { const char *line; bool menu, cancelEnabled; std::optional<ActionKind> kind; UINT id; };
+TEST_F(TranscriptTest, TextFrontendTakesTypedChoices) {
+    struct Case { const char *input; LPARAM cancelDisabled; INT_PTR result; std::vector<std::string> shown; };
     const Case cases[] = {
-        {"1", false, true, ActionKind::Button, IDOK},
-        {" 2 ", false, true, ActionKind::Button, IDCANCEL},
-        {"", false, true, ActionKind::Button, IDOK},  // Enter: the default button
-        {"2", false, false, std::nullopt, 0},         // disabled
-        {"3", false, true, std::nullopt, 0},
-        {"ok", false, true, std::nullopt, 0},
-        {"x", false, true, ActionKind::Close, SC_CLOSE},
-        {"1", true, true, ActionKind::Close, SC_CLOSE},  // Move is greyed, not listed
-        {"2", true, true, ActionKind::SysCommand, 16},
-        {"0", true, true, std::nullopt, 0},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.menu ? "menu " : "") + "'" + c.line + "'");
-        host::ui::DialogView d = View(c.cancelEnabled);
-        host::ui::Choice choice = c.menu ? host::ui::ParseMenuChoice(d, c.line) : host::ui::ParseChoice(d, c.line);
-        ASSERT_EQ(choice.action.has_value(), c.kind.has_value());
-        if (c.kind) { EXPECT_EQ(std::make_pair(choice.action->kind, choice.action->id), std::pair(*c.kind, c.id)); }
-        EXPECT_EQ(choice.error.empty(), c.kind.has_value());
-    }
-    EXPECT_TRUE(host::ui::ParseChoice(View(true), "m").openMenu);
-    EXPECT_EQ(host::ui::ChoicePrompt(View(false)), "[1] OK  [m] menu  [x] close (Enter: OK)");
-    EXPECT_EQ(host::ui::MenuPrompt(View(true)), "[1] Close  [2] About update... (Enter: back)");
-}
-
-TEST_F(TranscriptTest, TextFrontendRunsADialogFromTypedLines) {
-    struct Case { const char *input; INT_PTR result; const char *shown; };  // shown: somewhere in the output
-    const Case cases[] = {
-        {"zzz\n2\n", IDCANCEL, "'zzz' is not one of the choices"},
-        {"m\n2\n\n1\n", IDOK, "=== dialog 100: About"},  // About, its OK, then the welcome's OK
-        {"", IDCANCEL, "[1] OK (default)"},  // end of input cancels
+        {"", 0, IDCANCEL, {"[1] OK (default)\n[2] Cancel\n", "[1] OK  [2] Cancel  [m] menu  [x] close (Enter: OK): "}},
+        {" 2 \n1\n", 0, IDCANCEL, {}},
+        {"\n", 0, IDOK, {}},  // Enter: the default button
+        {"zzz\n3\n1\n", 0, IDOK, {"'zzz' is not one of the choices", "'3' is not one of the choices"}},
+        {"2\n\n", 1, IDOK,
+         {"[2] Cancel (disabled)", "Cancel is not available now", "[1] OK  [m] menu  [x] close (Enter: OK): "}},
+        {"x\n1\n", 0, IDCANCEL, {}},  // the close box
+        // Move is greyed, so not listed.
+        {"m\n1\n1\n", 0, IDCANCEL, {"[1] Close  [2] About update... (Enter: back): "}},
+        {"m\n0\n\n\n", 0, IDOK, {"'0' is not one of the menu items"}},  // Enter leaves the menu, then presses OK
+        {"m\n2\n\n1\n", 0, IDOK, {"=== dialog 100: About\n"}},  // About, its OK, then the welcome's OK
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.input);
@@ -253,8 +207,9 @@ TEST_F(TranscriptTest, TextFrontendRunsADialogFromTypedLines) {
         close(fds[1]);
         Capture out, err;
         host::ui::SetFrontendForTesting(host::ui::MakeTextFrontend(fds[0], out.file, err.file));
-        EXPECT_EQ(host::DialogBoxFromTemplate(Welcome(), 131, nullptr, WelcomeProc, 0), c.result);
-        EXPECT_NE(out.text().find(c.shown), std::string::npos) << out.text();
+        EXPECT_EQ(host::DialogBoxFromTemplate(Welcome(), 131, nullptr, WelcomeProc, c.cancelDisabled), c.result);
+        std::string text = out.text();
+        for (const std::string &s : c.shown) EXPECT_NE(text.find(s), std::string::npos) << s << " in\n" << text;
         host::ui::SetFrontendForTesting(nullptr);
         close(fds[0]);
     }
@@ -265,19 +220,18 @@ TEST_F(TranscriptTest, TextFrontendRunsADialogFromTypedLines) {
 TEST(DialogLayoutTest, DialogUnitsToCells) {
     struct Case { int x, y, cx, cy; std::vector<int> cells; };  // left, top, width, height
     const Case cases[] = {
-        {0, 0, 200, 80, {0, 0, 50, 10}}, {8, 100, 1, 1, {2, 12, 1, 1}}, {0, 0, 0, 0, {0, 0, 1, 1}},
+        {0, 0, 200, 80, {0, 0, 50, 10}}, {0, 0, 0, 0, {0, 0, 1, 1}},
         {7, 7, 50, 14, {1, 0, 14, 3}},  // edges at 57 and 21 round outward to cell 15 and row 3
     };
     for (const Case &c : cases) {
         host::ui::CellRect r = host::ui::DluToCells(c.x, c.y, c.cx, c.cy);
         EXPECT_EQ(std::vector<int>({r.left, r.top, r.width, r.height}), c.cells) << c.x << "," << c.y;
     }
-    host::ui::DialogView d = View(true);
+    host::ui::DialogView d;
     d.cx = 40, d.cy = 16;
-    d.controls[0].x = 100, d.controls[0].cx = 20, d.controls[0].y = 30, d.controls[0].cy = 8;
+    d.controls = {{nullptr, 1, "STATIC", 0, "", "", 100, 30, 20, 8, true, true}};
     host::ui::CellRect box = host::ui::DialogInterior(d);
-    EXPECT_EQ(box.width, 30);  // grown to hold the control
-    EXPECT_EQ(box.height, 5);
+    EXPECT_EQ(std::make_pair(box.width, box.height), std::make_pair(30, 5));  // grown to hold the control
 }
 
 TEST(DialogLayoutTest, WrapsByDisplayWidth) {
@@ -293,9 +247,7 @@ TEST(DialogLayoutTest, WrapsByDisplayWidth) {
         {L"a  b", 1, {L"a", L"b"}},
     };
     for (const Case &c : cases) EXPECT_EQ(host::ui::WrapText(c.text, c.width), c.lines) << host::ui::EncodeUtf8(c.text);
-    EXPECT_EQ(host::ui::DisplayWidth(L"A\u65e5\u672c"), 5);
     EXPECT_EQ(host::ui::FitWidth(L"\u65e5\u672c\u8a9e", 5), L"\u65e5\u672c");
-    EXPECT_EQ(host::ui::DecodeUtf8("\xE6\x97\xA5\xFF"), L"\u65e5\uFFFD");
 }
 
 TEST(DialogLayoutTest, Mnemonics) {

@@ -12,8 +12,7 @@ namespace {
 const unsigned char *U(const char *s) { return reinterpret_cast<const unsigned char *>(s); }
 int Sign(int v) { return (v > 0) - (v < 0); }
 
-class MbstringTest : public testing::Test {
-protected:
+struct MbstringTest : testing::Test {
     void TearDown() override { host::SetAnsiCodePageForTesting(0); }
 };
 
@@ -26,14 +25,12 @@ TEST_F(MbstringTest, LeadBytes) {
 }
 
 TEST_F(MbstringTest, ChrAndRchrSkipTrailBytes) {
+    // The trail byte of a kanji is no backslash; double-byte characters match as units; the terminator is part
+    // of the string; a lone lead byte before it stands alone; in UTF-8, nothing matches inside a sequence.
     struct Row { unsigned cp; const char *s; unsigned c; int chr, rchr; } rows[] = {
-        {932, "\x95\x5c", '\\', -1, -1},               // the trail byte of a kanji is not a backslash
-        {932, "a\\\x95\x5c" "b", '\\', 1, 1}, {932, "\\\x95\x5c\\", '\\', 0, 3},
-        {932, "\x95\x5c\x95\x5c", 0x955C, 0, 2},       // double-byte characters match as units
-        {932, "ab", 0, 2, 2},                          // the terminator is part of the string
-        {932, "x\x95", 0x95, 1, 1},                    // lone lead byte before the terminator
-        {65001, "C:\\d\\\xe3\x81\x82", '\\', 2, 4}, {65001, "a\xe3\x81\x82", 0xE38182, 1, 1},
-        {65001, "\xe3\x81\x82", 0x81, -1, -1},         // no match inside a sequence
+        {932, "\x95\x5c", '\\', -1, -1}, {932, "a\\\x95\x5c" "b", '\\', 1, 1}, {932, "\\\x95\x5c\\", '\\', 0, 3},
+        {932, "\x95\x5c\x95\x5c", 0x955C, 0, 2}, {932, "ab", 0, 2, 2}, {932, "x\x95", 0x95, 1, 1},
+        {65001, "C:\\d\\\xe3\x81\x82", '\\', 2, 4}, {65001, "a\xe3\x81\x82", 0xE38182, 1, 1}, {65001, "\xe3\x81\x82", 0x81, -1, -1},
     };
     for (const Row &r : rows) {
         host::SetAnsiCodePageForTesting(r.cp);
@@ -44,13 +41,13 @@ TEST_F(MbstringTest, ChrAndRchrSkipTrailBytes) {
 }
 
 TEST_F(MbstringTest, CaseInsensitiveCompare) {
+    // Letters fold to lower case, as the runtime does ('_' sorts below 'a', above 'A'), and only ASCII ones; a
+    // multibyte character sorts after ASCII; trail bytes are no letters to fold; half-width kana is one byte, below
+    // any pair.
     struct Row { unsigned cp; const char *a, *b; int sign; } rows[] = {
-        {65001, "Setup.EXE", "setup.exe", 0}, {65001, "abc", "ABD", -1}, {65001, "ab", "abc", -1},
-        {65001, "_", "A", -1},                     // letters fold to lower case, as the runtime does
-        {65001, "\xc3\x89", "\xc3\xa9", -1},       // only ASCII letters fold
-        {65001, "\xc3\xa9", "z", 1},               // a multibyte character sorts after ASCII
-        {932, "\x83\x41", "\x83\x61", -1}, {932, "\x82\xa0X", "\x82\xa0x", 0},  // trail bytes are no letters to fold
-        {932, "\xb1", "\x81\x40", -1},             // half-width kana is one byte, below any pair
+        {65001, "Setup.EXE", "setup.exe", 0}, {65001, "ab", "abc", -1}, {65001, "_", "A", -1},
+        {65001, "\xc3\x89", "\xc3\xa9", -1}, {65001, "\xc3\xa9", "z", 1}, {932, "\x83\x41", "\x83\x61", -1},
+        {932, "\x82\xa0X", "\x82\xa0x", 0}, {932, "\xb1", "\x81\x40", -1},
     };
     for (const Row &r : rows) {
         host::SetAnsiCodePageForTesting(r.cp);
@@ -62,12 +59,10 @@ TEST_F(MbstringTest, CaseInsensitiveCompare) {
 }
 
 TEST_F(MbstringTest, BoundedCopy) {
+    // Padded with zeros; no terminator when full, like strncpy; a sequence or a double-byte character never cut.
     struct Row { unsigned cp; const char *src; size_t count; std::string expected; } rows[] = {
-        {65001, "abc", 5, std::string("abc\0\0", 5)},    // padded with zeros
-        {65001, "abcdef", 3, "abc"},                    // no terminator when full, like strncpy
-        {65001, "a\xc3\xa9", 2, std::string("a\0", 2)},  // a sequence is never cut
-        {932, "a\x82\xa0", 2, std::string("a\0", 2)},    // nor a double-byte character
-        {932, "a\x82\xa0", 3, "a\x82\xa0"}, {932, "abc", 0, ""},
+        {65001, "abc", 5, std::string("abc\0\0", 5)}, {65001, "abcdef", 3, "abc"}, {65001, "a\xc3\xa9", 2, std::string("a\0", 2)},
+        {932, "a\x82\xa0", 2, std::string("a\0", 2)}, {932, "a\x82\xa0", 3, "a\x82\xa0"}, {932, "abc", 0, ""},
     };
     for (const Row &r : rows) {
         host::SetAnsiCodePageForTesting(r.cp);
@@ -80,20 +75,19 @@ TEST_F(MbstringTest, BoundedCopy) {
 }
 
 TEST_F(MbstringTest, ConversionsReplaceWhatCannotBeRepresented) {
+    // No such character in 932; a lone surrogate.
     struct Row { unsigned cp; std::u16string utf16; std::string ansi; } toAnsi[] = {
-        {932, u"a\u3042\u30a2", "a\x82\xa0\x83\x41"},
-        {932, u"x\U0001F600y", "x?y"},            // no such character in 932
-        {65001, u"\u00e9\U0001F600", "\xc3\xa9\xf0\x9f\x98\x80"},
-        {65001, std::u16string(1, u'\xd800') + u"a", "?a"},  // lone surrogate
+        {932, u"a\u3042\u30a2", "a\x82\xa0\x83\x41"}, {932, u"x\U0001F600y", "x?y"},
+        {65001, u"\u00e9\U0001F600", "\xc3\xa9\xf0\x9f\x98\x80"}, {65001, std::u16string(1, u'\xd800') + u"a", "?a"},
     };
     for (const auto &r : toAnsi) {
         host::SetAnsiCodePageForTesting(r.cp);
         EXPECT_EQ(host::Utf16ToAnsi(r.utf16), r.ansi);
         EXPECT_EQ(GetACP(), r.cp);
     }
+    // Cut off at the end; an overlong form.
     struct Back { unsigned cp; std::string ansi, utf8; } toUtf8[] = {
-        {932, "a\x82\xa0", "a\xe3\x81\x82"}, {932, "a\x82", "a?"}, {65001, "a\xc3", "a?"},  // cut off at the end
-        {65001, "\xc0\xaf", "??"},                                                     // overlong form
+        {932, "a\x82\xa0", "a\xe3\x81\x82"}, {932, "a\x82", "a?"}, {65001, "a\xc3", "a?"}, {65001, "\xc0\xaf", "??"},
     };
     for (const auto &r : toUtf8) {
         host::SetAnsiCodePageForTesting(r.cp);

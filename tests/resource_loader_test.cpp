@@ -1,17 +1,16 @@
-// The resource loader on hand-built .res images and dialog templates, and the
-// locale-driven choice of language and code page.
+// The resource loader on hand-built .res images, and the locale-driven
+// choice of language and code page. Dialog templates are read back from the
+// program's own resources (resources_test).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/host/text/codepage.h"
-#include "platform/host/text/dialog_template.h"
 #include "platform/host/text/resources.h"
 #include "platform/win.h"
 #include "res/resource.h"
@@ -23,14 +22,8 @@ struct Bytes {
     std::string b;
     Bytes &w(unsigned v) { return b += char(v & 0xFF), b += char((v >> 8) & 0xFF), *this; }
     Bytes &d(unsigned v) { return w(v & 0xFFFF).w(v >> 16); }
-    Bytes &s(std::u16string_view text) {
-        for (char16_t c : text) w(c);
-        return w(0);
-    }
-    Bytes &pad() {
-        while (b.size() % 4) b += '\0';
-        return *this;
-    }
+    Bytes &s(std::u16string_view text) { for (char16_t c : text) w(c); return w(0); }
+    Bytes &pad() { while (b.size() % 4) b += '\0'; return *this; }
 };
 
 // A name-or-ordinal field.
@@ -74,25 +67,23 @@ std::string Found(HRSRC found) {
 // Sets the locale variables for one test and puts the old ones back.
 class ResourceLoader : public testing::Test {
 protected:
+    static constexpr const char *kVariables[] = {"LC_ALL", "LC_MESSAGES", "LANG", "LC_CTYPE"};
     void SetUp() override {
-        for (const char *name : {"LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LANG"}) {
+        for (const char *name : kVariables) {
             const char *value = std::getenv(name);
-            saved_.emplace(name, value ? std::optional<std::string>(value) : std::nullopt);
+            saved_.push_back(value ? std::optional<std::string>(value) : std::nullopt);
         }
         Locale(nullptr, nullptr, "C");
     }
     void TearDown() override {
-        for (const auto &[name, value] : saved_) Set(name.c_str(), value ? value->c_str() : nullptr);
+        for (size_t i = 0; i < std::size(kVariables); ++i) Set(i, saved_[i] ? saved_[i]->c_str() : nullptr);
         host::SetResourcesForTesting(nullptr, 0);
         host::SetAnsiCodePageForTesting(0);
     }
-    static void Set(const char *name, const char *value) { value ? setenv(name, value, 1) : unsetenv(name); }
+    static void Set(size_t i, const char *value) { value ? setenv(kVariables[i], value, 1) : unsetenv(kVariables[i]); }
     // nullptr unsets a variable; "" sets it empty.
     static void Locale(const char *all, const char *messages, const char *lang, const char *ctype = nullptr) {
-        Set("LC_ALL", all);
-        Set("LC_MESSAGES", messages);
-        Set("LANG", lang);
-        Set("LC_CTYPE", ctype);
+        Set(0, all), Set(1, messages), Set(2, lang), Set(3, ctype);
     }
     void Use(const std::string &image) {
         image_ = image;
@@ -100,7 +91,7 @@ protected:
     }
 
     std::string image_;
-    std::map<std::string, std::optional<std::string>> saved_;
+    std::vector<std::optional<std::string>> saved_;
 };
 
 // --- The .res image -------------------------------------------------------
@@ -120,8 +111,6 @@ TEST_F(ResourceLoader, FindsRecordsAcrossPaddingAndNameForms) {
         {reinterpret_cast<HMODULE>(0x1234), "MYTYPE", "ODD", 1033, "<missing>"},  // another module
     };
     for (const Row &r : rows) EXPECT_EQ(Found(FindResourceExA(r.module, r.type, r.name, r.language)), r.data);
-    EXPECT_EQ(GetModuleHandleA("OTHER.DLL"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
     EXPECT_EQ(LoadResource(nullptr, reinterpret_cast<HRSRC>(99)), nullptr);  // not a handle we gave out
     EXPECT_EQ(SizeofResource(nullptr, reinterpret_cast<HRSRC>(99)), 0u);
 }
@@ -155,7 +144,6 @@ TEST_F(ResourceLoader, RejectsMalformedImages) {
 TEST_F(ResourceLoader, LanguageAndCodePageFromLocaleVariables) {
     struct Row { const char *all, *messages, *ctype, *lang; WORD language; unsigned cp; } rows[] = {
         {nullptr, nullptr, nullptr, "fr_BE.UTF-8@euro", 1036, 65001},  // regional variants map to the language
-        {nullptr, nullptr, nullptr, "ja_JP.UTF-8", 1041, 65001},
         {nullptr, nullptr, nullptr, "ja_JP.Shift_JIS", 1041, 932},
         {nullptr, nullptr, nullptr, "ja_JP.cp932@x", 1041, 932},       // the codeset ends at '@'
         {nullptr, nullptr, nullptr, "de_DE.UTF-8", 1033, 65001},     // no such language: English
@@ -174,7 +162,6 @@ TEST_F(ResourceLoader, LanguageAndCodePageFromLocaleVariables) {
 TEST_F(ResourceLoader, FindResourcePicksTheUserLanguageThenFallsBack) {
     struct Row { std::vector<unsigned> languages; const char *lang; unsigned chosen; } rows[] = {
         {{1033, 1036, 1041}, "fr_CA.UTF-8", 1036},
-        {{1033, 1036, 1041}, "de_DE.UTF-8", 1033},
         {{1033, 0}, "fr_FR", 0},                  // neutral before English
         {{1041, 1033}, "fr_FR", 1033},
         {{1041, 1036}, "de_DE", 1041},            // else the first one
@@ -203,13 +190,10 @@ TEST_F(ResourceLoader, LoadStringTruncatesWholeCharacters) {
         {65001, "C", 0, 5, "Hell"},                  // cchBufferMax - 1 bytes and the terminator
         {65001, "C", 0, 1, ""},
         {65001, "C", 2, 3, "a"},                     // no half of a UTF-8 sequence
-        {932, "C", 1, 6, "a\x82\xa0\x82\xa2"},
         {932, "C", 1, 5, "a\x82\xa0"},               // the second kanji would be split
-        {932, "C", 1, 3, "a"},
         {65001, "C", 19, 50, "Seventeen+2"},         // entry 3 of bundle 2
         {65001, "fr_FR", 0, 50, "Bonjour"},
         {65001, "fr_FR", 19, 50, "Seventeen+2"},     // French lacks bundle 2: English
-        {65001, "C", 4, 50, ""},                     // empty entry
         {65001, "C", 40, 50, ""},                    // no bundle at all
     };
     for (const Row &r : rows) {
@@ -233,77 +217,7 @@ TEST_F(ResourceLoader, EveryJapaneseMessageSurvivesCodePage932) {
         Locale(nullptr, nullptr, "ja_JP.SJIS");
         int length = LoadStringA(nullptr, id, sjis, sizeof sjis);
         EXPECT_EQ(length, static_cast<int>(std::strlen(sjis)));
-        EXPECT_NE(std::string(sjis), utf8) << id;  // converted, not passed through
-        EXPECT_EQ(host::AnsiToUtf8(sjis), utf8) << id;
-    }
-}
-
-// --- Dialog templates -----------------------------------------------------------
-
-// An item as written, then as it reads back.
-struct Item {
-    unsigned style; short x, y, cx, cy; int id; Id cls, title; std::string creation;
-    const char *className, *text; int textOrdinal;
-};
-
-const Item kItems[] = {
-    {0x50000003, 1, 2, 3, 4, -1, 0x82u, 128u, "", "STATIC", "", 128},  // icon static: ordinal title
-    {0x50010001, -5, 6, 50, 14, 1, 0x80u, u"O\u00e9K", "xyz", "BUTTON", "O\xc3\xa9K", -1},  // creation data skipped
-    {0x50000000, 7, 8, 9, 10, 1000, u"Custom", u"T", "", "Custom", "T", -1},
-    {0x50000000, 0, 0, 1, 1, 1001, 0x85u, u"\u3042", "", "COMBOBOX", "\xe3\x81\x82", -1},
-};
-
-// A DLGTEMPLATE, or a DLGTEMPLATEEX when `ex`; DS_SETFONT in `style` adds the
-// font block. Extended styles: 0x40000 for the dialog, 0x20 for items.
-std::string Template(bool ex, unsigned style, const std::u16string &caption) {
-    Bytes t;
-    if (ex) t.w(1).w(0xFFFF).d(0).d(0x40000).d(style);
-    else t.d(style).d(0x40000);
-    t.w(unsigned(std::size(kItems))).w(10).w(20).w(200).w(100).w(0);  // no menu
-    Put(t, u"Cls").s(caption);
-    if (style & DS_SETFONT) {
-        t.w(9);
-        if (ex) t.d(0x00010190);  // weight 400, italic, charset 0
-        t.s(u"Face");
-    }
-    for (const Item &i : kItems) {
-        t.pad();
-        if (ex) t.d(77).d(0x20).d(i.style);  // help ID first
-        else t.d(i.style).d(0x20);
-        t.w(i.x).w(i.y).w(i.cx).w(i.cy);
-        ex ? t.d(i.id) : t.w(i.id);
-        Put(Put(t, i.cls), i.title).w(unsigned(i.creation.size())).b += i.creation;
-    }
-    return t.b;
-}
-
-TEST_F(ResourceLoader, ParsesBothTemplateFormsAndRejectsEveryTruncation) {
-    for (bool ex : {false, true}) {
-        for (unsigned style : {0x80C80000u | unsigned(DS_SETFONT), 0x80C80000u}) {
-            SCOPED_TRACE(testing::Message() << (ex ? "ex" : "classic") << " style " << style);
-            std::string blob = Template(ex, style, u"Caption \u00e0");
-            host::DialogTemplate got;
-            ASSERT_TRUE(host::ParseDialogTemplate(blob.data(), blob.size(), &got));
-            EXPECT_EQ((std::vector<long>{got.style, got.exStyle, got.x, got.y, got.cx, got.cy, got.pointSize}),
-                      (std::vector<long>{style, 0x40000, 10, 20, 200, 100, style & DS_SETFONT ? 9 : 0}));
-            EXPECT_EQ(got.caption, "Caption \xc3\xa0");
-            EXPECT_EQ(got.fontName, style & DS_SETFONT ? "Face" : "");
-            ASSERT_EQ(got.items.size(), std::size(kItems));
-            for (size_t n = 0; n < std::size(kItems); ++n) {
-                const host::DialogItem &g = got.items[n];
-                const Item &w = kItems[n];
-                EXPECT_EQ((std::vector<long>{g.style, g.exStyle, g.x, g.y, g.cx, g.cy, g.id, g.textOrdinal}),
-                          (std::vector<long>{w.style, 0x20, w.x, w.y, w.cx, w.cy, w.id, w.textOrdinal}))
-                    << "item " << n;
-                EXPECT_EQ(g.className, w.className);
-                EXPECT_EQ(g.text, w.text);
-            }
-            // Every byte up to the last item's creation data is needed.
-            for (size_t size = 0; size < blob.size(); ++size) {
-                std::vector<char> prefix(blob.begin(), blob.begin() + static_cast<long>(size));
-                EXPECT_FALSE(host::ParseDialogTemplate(prefix.data(), prefix.size(), &got)) << size;
-            }
-        }
+        EXPECT_EQ(host::AnsiToUtf8(sjis), utf8) << id;  // so not passed through either: every one is Japanese
     }
 }
 

@@ -1,8 +1,9 @@
 // The compiled resources as the program needs them: every message and every
 // dialog template in each of the three languages, the same controls in each
-// language, the icon, and the choice of language by the user's locale. The
-// texts themselves are checked where they are shown (the dialog tests).
-#include <cstdlib>
+// language, and the icon. The texts themselves are checked where they are
+// shown (the dialog and driver tests); which language a locale gets, by the
+// loader's tests.
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -17,25 +18,31 @@
 
 namespace {
 
-constexpr WORD kEnglish = 1033, kFrench = 1036, kJapanese = 1041;
-constexpr WORD kLanguages[] = {kEnglish, kFrench, kJapanese};
+constexpr WORD kEnglish = 1033, kJapanese = 1041;
+constexpr WORD kLanguages[] = {kEnglish, 1036, kJapanese};
 
-// Reads string `id` in `language` straight from its bundle, without the
-// locale or code-page conversion that LoadStringA applies: nullopt when the
-// bundle is missing, "" when the entry is empty.
-std::optional<std::string> StoredString(UINT id, WORD language) {
-    HRSRC found = FindResourceExA(nullptr, RT_STRING, MAKEINTRESOURCEA(id / 16 + 1), language);
+// The data of resource `name` tagged exactly `language`, without the
+// loader's fallback to other languages: nullopt when there is none.
+std::optional<std::string> Stored(LPCSTR type, UINT name, WORD language) {
+    HRSRC found = FindResourceExA(nullptr, type, MAKEINTRESOURCEA(name), language);
     if (found == nullptr) return std::nullopt;
-    const auto *data = static_cast<const BYTE *>(LockResource(LoadResource(nullptr, found)));
-    size_t size = SizeofResource(nullptr, found), pos = 0;
-    auto word = [&](size_t at) { return static_cast<char16_t>(data[at] | (data[at + 1] << 8)); };
-    for (UINT i = 0; i <= id % 16; ++i) {
-        if (pos + 2 > size) return std::nullopt;
-        size_t length = word(pos);
-        if (pos + 2 + 2 * length > size) return std::nullopt;
+    return std::string(static_cast<const char *>(LockResource(LoadResource(nullptr, found))),
+                       SizeofResource(nullptr, found));
+}
+
+unsigned Word(const std::string &data, size_t at) { return uint8_t(data[at]) | uint8_t(data[at + 1]) << 8; }
+
+// String `id` in `language` straight from its bundle, without LoadStringA's
+// code-page conversion: nullopt when the bundle is missing or cut short, ""
+// when the entry is empty.
+std::optional<std::string> StoredString(UINT id, WORD language) {
+    std::optional<std::string> bundle = Stored(RT_STRING, id / 16 + 1, language);
+    for (size_t i = 0, pos = 0; bundle && pos + 2 <= bundle->size(); ++i) {
+        size_t length = Word(*bundle, pos);
+        if (pos + 2 + 2 * length > bundle->size()) return std::nullopt;
         if (i == id % 16) {
             std::u16string text;
-            for (size_t k = 0; k < length; ++k) text += word(pos + 2 + 2 * k);
+            for (size_t k = 0; k < length; ++k) text += static_cast<char16_t>(Word(*bundle, pos + 2 + 2 * k));
             return host::Utf16ToUtf8(text);
         }
         pos += 2 + 2 * length;
@@ -43,7 +50,7 @@ std::optional<std::string> StoredString(UINT id, WORD language) {
     return std::nullopt;
 }
 
-TEST(ResourceMessages, EveryIdFrom101To135InEveryLanguageAndNoneBeside) {
+TEST(ResourceMessages, EveryIdFrom101To135InEveryLanguage) {
     for (WORD language : kLanguages) {
         for (UINT id = IDS_ABOUT_MENU; id <= IDS_RESTART_FROM_FLOPPY; ++id) {
             SCOPED_TRACE(testing::Message() << "string " << id << ", language " << language);
@@ -52,24 +59,20 @@ TEST(ResourceMessages, EveryIdFrom101To135InEveryLanguageAndNoneBeside) {
             EXPECT_FALSE(text->empty());
             EXPECT_LE(text->size(), 998u);  // loaded into 1000 bytes with room for 999
         }
-        // The bundles holding 101 and 135 also hold 96-100 and 136-143.
-        for (UINT id : {96u, 100u, 136u, 143u}) EXPECT_EQ(StoredString(id, language).value_or(""), "") << id;
     }
 }
 
-// The controls the program binds (DDX, GetDlgItem) exist in every language.
+// The controls the program binds (DDX, GetDlgItem) exist in every language;
+// a template cut anywhere is refused rather than read past its end.
 TEST(ResourceDialogs, EveryTemplateInEveryLanguageWithTheSameBoundControls) {
-    const int kTemplates[] = {IDD_ABOUT,        IDD_WELCOME,  IDD_PHASE_TWO,     IDD_FAILURE,
-                              IDD_SUCCESS,      IDD_DISKETTE, IDD_DISKETTE_WAIT, IDD_DISKETTE_RETRY};
-    for (int id : kTemplates) {
+    for (int id : {IDD_ABOUT, IDD_WELCOME, IDD_PHASE_TWO, IDD_FAILURE, IDD_SUCCESS, IDD_DISKETTE, IDD_DISKETTE_WAIT,
+                   IDD_DISKETTE_RETRY}) {
         std::optional<std::multiset<int>> english;
         for (WORD language : kLanguages) {
             SCOPED_TRACE(testing::Message() << "dialog " << id << ", language " << language);
-            HRSRC found = FindResourceExA(nullptr, RT_DIALOG, MAKEINTRESOURCEA(id), language);
-            ASSERT_NE(found, nullptr);
+            std::optional<std::string> data = Stored(RT_DIALOG, id, language);
             host::DialogTemplate got;
-            ASSERT_TRUE(host::ParseDialogTemplate(LockResource(LoadResource(nullptr, found)),
-                                                  SizeofResource(nullptr, found), &got));
+            ASSERT_TRUE(data && host::ParseDialogTemplate(data->data(), data->size(), &got));
             EXPECT_EQ(got.fontName, language == kJapanese ? "ＭＳ ゴシック" : "MS Sans Serif");
             EXPECT_FALSE(got.caption.empty());
             std::multiset<int> ids;  // the texts nothing binds may differ in number
@@ -78,73 +81,54 @@ TEST(ResourceDialogs, EveryTemplateInEveryLanguageWithTheSameBoundControls) {
             }
             if (!english) english = ids;
             EXPECT_EQ(ids, *english);
+            for (size_t size = 0; size < data->size(); ++size) {
+                std::vector<char> prefix(data->begin(), data->begin() + static_cast<long>(size));  // for a sanitizer
+                EXPECT_FALSE(host::ParseDialogTemplate(prefix.data(), prefix.size(), &got)) << size;
+            }
         }
     }
 }
 
+// One template field by field, as the dialog manager and the frontends get it.
+TEST(ResourceDialogs, AboutTemplateReadsBackAsWritten) {
+    std::optional<std::string> data = Stored(RT_DIALOG, IDD_ABOUT, kEnglish);
+    host::DialogTemplate got;
+    ASSERT_TRUE(data && host::ParseDialogTemplate(data->data(), data->size(), &got));
+    EXPECT_EQ((std::vector<long>{got.style, got.exStyle, got.x, got.y, got.cx, got.cy, got.pointSize}),
+              (std::vector<long>{0x80C800C0, 0, 0, 0, 235, 55, 8}));
+    EXPECT_EQ(got.caption, "About update");
+    struct Want { long style, id, x, y, cx, cy, textOrdinal; const char *className, *text; };
+    const Want items[] = {
+        {0x50000003, IDC_STATIC, 11, 17, 20, 20, IDI_UPDATE, "STATIC", ""},  // the icon, by ordinal
+        {0x50020080, IDC_STATIC, 40, 10, 119, 8, -1, "STATIC", "update Version 1.0"},
+        {0x50020000, IDC_STATIC, 40, 25, 119, 8, -1, "STATIC", "(C) 2001 ZAV update team"},
+        {0x50030001, IDOK, 178, 7, 50, 14, -1, "BUTTON", "OK"},
+    };
+    ASSERT_EQ(got.items.size(), std::size(items));
+    for (size_t n = 0; n < got.items.size(); ++n) {
+        const host::DialogItem &g = got.items[n];
+        const Want &w = items[n];
+        EXPECT_EQ((std::vector<long>{g.style, g.id, g.x, g.y, g.cx, g.cy, g.textOrdinal}),
+                  (std::vector<long>{w.style, w.id, w.x, w.y, w.cx, w.cy, w.textOrdinal})) << "item " << n;
+        EXPECT_EQ(g.className, w.className) << "item " << n;
+        EXPECT_EQ(g.text, w.text) << "item " << n;
+    }
+}
+
+// Only English carries the icon; the loader's fallback serves it to every
+// language.
 TEST(ResourceIcon, GroupHoldsA32And16PixelSixteenColourImage) {
-    HRSRC group = FindResourceExA(nullptr, RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_UPDATE), kEnglish);
-    ASSERT_NE(group, nullptr);
-    const auto *dir = static_cast<const BYTE *>(LockResource(LoadResource(nullptr, group)));
-    ASSERT_EQ(SizeofResource(nullptr, group), 6u + 2u * 14u);
-    auto word = [](const BYTE *p) { return static_cast<unsigned>(p[0] | (p[1] << 8)); };
-    ASSERT_EQ(word(dir + 4), 2u);
-    const unsigned sizes[] = {32, 16};
-    for (int i = 0; i < 2; ++i) {
-        const BYTE *entry = dir + 6 + 14 * i;
-        unsigned n = sizes[i];
-        EXPECT_EQ(entry[0], n);
-        EXPECT_EQ(entry[2], 16u);  // colours
-        HRSRC image = FindResourceExA(nullptr, RT_ICON, MAKEINTRESOURCEA(word(entry + 12)), kEnglish);
-        ASSERT_NE(image, nullptr);
+    std::string dir = Stored(RT_GROUP_ICON, IDI_UPDATE, kEnglish).value_or("");
+    ASSERT_EQ(dir.size(), 6u + 2u * 14u);
+    ASSERT_EQ(Word(dir, 4), 2u);
+    for (unsigned i = 0, n = 32; i < 2; ++i, n /= 2) {
+        const size_t entry = 6 + 14 * i;
+        EXPECT_EQ(Word(dir, entry), n | n << 8);  // width and height
+        EXPECT_EQ(Word(dir, entry + 2), 16u);     // 16 colours, then the reserved zero
         // Header, 16-entry palette, 4-bit colour rows and 1-bit mask rows.
-        EXPECT_EQ(SizeofResource(nullptr, image), 40 + 64 + n * n / 2 + n * 4);
-    }
-}
-
-// Sets the locale variables for one test and puts the old ones back.
-class ResourceLanguage : public testing::Test {
-protected:
-    void SetUp() override {
-        for (const char *name : kNames) {
-            const char *value = std::getenv(name);
-            saved_.push_back(value ? std::optional<std::string>(value) : std::nullopt);
-        }
-        host::SetAnsiCodePageForTesting(65001);
-    }
-    void TearDown() override {
-        for (size_t i = 0; i < std::size(kNames); ++i) {
-            if (saved_[i]) setenv(kNames[i], saved_[i]->c_str(), 1);
-            else unsetenv(kNames[i]);
-        }
-        host::SetAnsiCodePageForTesting(0);
-    }
-
-    static constexpr const char *kNames[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-    std::vector<std::optional<std::string>> saved_;
-};
-
-TEST_F(ResourceLanguage, MessagesAndDialogsFollowTheUserLanguage) {
-    const struct {
-        const char *lang;
-        WORD language;
-    } rows[] = {{"fr_FR.UTF-8", kFrench}, {"ja_JP.UTF-8", kJapanese}, {"de_DE.UTF-8", kEnglish}, {"C", kEnglish}};
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.lang);
-        unsetenv("LC_ALL");
-        unsetenv("LC_MESSAGES");
-        setenv("LANG", row.lang, 1);
-        char buffer[1000];
-        LoadStringA(nullptr, IDS_RESTART_FROM_FLOPPY, buffer, 999);
-        EXPECT_EQ(buffer, StoredString(IDS_RESTART_FROM_FLOPPY, row.language));
-        host::DialogTemplate failure, stored;
-        ASSERT_TRUE(host::LoadDialogTemplate(MAKEINTRESOURCEA(IDD_FAILURE), &failure));
-        HRSRC found = FindResourceExA(nullptr, RT_DIALOG, MAKEINTRESOURCEA(IDD_FAILURE), row.language);
-        ASSERT_TRUE(host::ParseDialogTemplate(LockResource(LoadResource(nullptr, found)),
-                                              SizeofResource(nullptr, found), &stored));
-        EXPECT_EQ(failure.caption, stored.caption);
-        // The icon exists in English only and serves every language.
-        EXPECT_NE(FindResourceA(nullptr, MAKEINTRESOURCEA(IDI_UPDATE), RT_GROUP_ICON), nullptr);
+        std::optional<std::string> image = Stored(RT_ICON, Word(dir, entry + 12), kEnglish);
+        ASSERT_TRUE(image.has_value());
+        EXPECT_EQ(image->size(), 40 + 64 + n * n / 2 + n * 4);
     }
 }
 

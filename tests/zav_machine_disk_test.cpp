@@ -1,7 +1,6 @@
 // zav-machine new's first hard disk, checked with the system's own tools:
 // sfdisk reads the table, fsck.fat the service volume, mtools its files.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <fstream>
 #include <regex>
@@ -17,17 +16,8 @@ const std::string kTool = std::string(ZAV_BUILD_DIR) + "/zav-machine";
 
 class ZavMachineDiskTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "zav-disk-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
     test::RunResult Tool(const std::string &args) { return test::Run(kTool + " " + args + " 2>&1"); }
-    fs::path root_;
+    test::TestMachine root_;  // a temporary folder; cases make their machines below it
 };
 
 TEST_F(ZavMachineDiskTest, ServicePartitionKinds) {
@@ -38,22 +28,19 @@ TEST_F(ZavMachineDiskTest, ServicePartitionKinds) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.options);
-        fs::path dir = root_ / std::to_string(&c - cases);
+        fs::path dir = root_.Dir() / std::to_string(&c - cases), image = dir / "disk.img", part = dir / "part.img";
         auto made = Tool("new " + dir.string() + " " + c.options);
         ASSERT_EQ(made.status, 0) << made.out;
-        fs::path image = dir / "disk.img";
-        auto dump = test::Run("sfdisk --dump " + image.string());
+        // The only entry, from sector 2048 to the disk's end.
+        std::string dump = test::Run("sfdisk --dump " + image.string()).out;
         std::smatch m;
-        std::regex line(image.string() + std::to_string(c.entry) + R"( : start= *2048, size= *(\d+), type=(\w+))");
-        ASSERT_TRUE(std::regex_search(dump.out, m, line)) << dump.out;
-        EXPECT_EQ(m[2], c.type);
-        EXPECT_EQ(test::Run("sfdisk --dump " + image.string() + " | grep -c type=").out, "1\n");  // nothing else
+        std::regex entry(image.string() + std::to_string(c.entry) + R"( : start= *2048, size= *\d+, type=(\w+))");
+        ASSERT_TRUE(std::regex_search(dump, m, entry)) << dump;
+        EXPECT_EQ(m[1], c.type);
+        EXPECT_EQ(dump.find("type="), dump.rfind("type=")) << "nothing else: " << dump;
         // The volume alone, as fsck.fat wants it.
-        fs::path part = dir / "part.img";
-        test::Run("dd if=" + image.string() + " of=" + part.string() + " bs=1M iflag=skip_bytes,count_bytes skip=" +
-                  std::to_string(2048 * 512) + " count=" + std::to_string(std::stoull(m[1]) * 512) +
-                  " conv=sparse status=none");
-        auto fsck = test::Run("fsck.fat -n " + part.string());
+        auto fsck = test::Run("dd if=" + image.string() + " of=" + part.string() + " bs=1M skip=1 conv=sparse status=none" +
+                              " && fsck.fat -n " + part.string());
         EXPECT_EQ(fsck.status, 0) << fsck.out;
         EXPECT_EQ(host::fat::Label({image, 2048 * 512}), "ZAV_SERVICE");
         auto files = host::fat::List({image, 2048 * 512}, "RECOVERY");
@@ -62,37 +49,27 @@ TEST_F(ZavMachineDiskTest, ServicePartitionKinds) {
     }
 }
 
+// Every entry of the table, empty ones too, the drives and the registry.
 TEST_F(ZavMachineDiskTest, ShowListsTableDrivesAndRegistry) {
-    const struct { const char *options; std::vector<const char *> shown; } cases[] = {
-        {"--service fat32-lba --hidden",
-         {"  1      1c    hidden        2048      129024", "  C:  fixed", "  D:  not mounted", "[HKEY_LOCAL_MACHINE\\ZAV]"}},
-        {"", {"  1      00    empty", "  C:  fixed", "[HKEY_LOCAL_MACHINE\\ZAV]"}},  // still a disk, no partition
-    };
-    for (const auto &c : cases) {
-        fs::path dir = root_ / std::to_string(&c - cases);
-        ASSERT_EQ(Tool("new " + dir.string() + " " + c.options).status, 0);
-        std::ofstream(dir / "registry.reg", std::ios::app) << "[HKEY_LOCAL_MACHINE\\ZAV]\n";
-        if (c.options[0]) {  // the drive a start with the entry visible leaves behind
-            std::ofstream(dir / "machine.ini", std::ios::app) << "\n[drive D]\nimage=disk.img\npartition=1\n";
-        }
-        auto show = Tool("show " + dir.string());
-        EXPECT_EQ(show.status, 0);
-        for (const char *expected : c.shown) EXPECT_NE(show.out.find(expected), std::string::npos) << expected << show.out;
-        EXPECT_EQ(show.out.find("D:") == std::string::npos, c.options[0] == 0);
-    }
+    fs::path dir = root_.Dir() / "m";
+    ASSERT_EQ(Tool("new " + dir.string() + " --service fat32-lba --hidden").status, 0);
+    std::ofstream(dir / "registry.reg", std::ios::app) << "[HKEY_LOCAL_MACHINE\\ZAV]\n";
+    // The drive a start with the entry visible leaves behind.
+    std::ofstream(dir / "machine.ini", std::ios::app) << "\n[drive D]\nimage=disk.img\npartition=1\n";
+    auto show = Tool("show " + dir.string());
+    EXPECT_EQ(show.status, 0);
+    for (const char *expected : {"  0      00    empty", "  1      1c    hidden        2048      129024", "  C:  fixed",
+                                 "  D:  not mounted", "[HKEY_LOCAL_MACHINE\\ZAV]"})
+        EXPECT_NE(show.out.find(expected), std::string::npos) << expected << show.out;
 }
 
 TEST_F(ZavMachineDiskTest, BadDiskOptionsMakeNothing) {
-    const char *cases[] = {
-        "--service fat12", "--service fat32 --disk-mb 20",  // no such kind; too small for FAT32
-        "--hidden",                                         // nothing to hide
-        "--service fat16 --service-entry 4", "--service fat16 --disk-mb 0",
-    };
-    for (const char *options : cases) {
+    // No such kind, too small for FAT32, nothing to hide, no such entry, no disk.
+    for (const char *options : {"--service fat12", "--service fat32 --disk-mb 20", "--hidden",
+                                "--service fat16 --service-entry 4", "--service fat16 --disk-mb 0"}) {
         SCOPED_TRACE(options);
-        auto r = Tool("new " + (root_ / "bad").string() + " " + options);
-        EXPECT_EQ(r.status, 2);
-        EXPECT_FALSE(fs::exists(root_ / "bad"));
+        EXPECT_EQ(Tool("new " + (root_.Dir() / "bad").string() + " " + options).status, 2);
+        EXPECT_FALSE(fs::exists(root_.Dir() / "bad"));
     }
 }
 
