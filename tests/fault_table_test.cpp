@@ -12,6 +12,7 @@
 #include "app/update_app.h"
 #include "ui/update_dlg.h"
 #include "diskette/diskette_area.h"
+#include "diskette/diskette_dlg.h"
 #include "diskette/diskette_thread.h"
 #include "fileops/file_ops.h"
 #include "partition/service_partition.h"
@@ -274,6 +275,17 @@ TEST_F(FaultTableTest, WelcomeAndFailureDialogs) {
           }});
     Walk({"failure shown", [] {}, dialog("", [] { theApp.ShowFailure(IDS_SERVICE_CONTENTS_UNEXPECTED, 1); return UPD_RESULT(0); }),
           none, [](const std::string &, unsigned) -> Expect { return {0, true}; }});
+    // The retry question answered Yes: a reason that cannot be shown or
+    // read back does not change the answer.
+    Walk({"retry question", [] {}, dialog("136=yes", [] {
+              CDisketteRetryDlg dlg;
+              dlg.m_pszMessage = "The diskette is not usable.";
+              return UPD_RESULT(dlg.DoModal());
+          }),
+          none, [](const std::string &api, unsigned) -> Expect {
+              if (api == "DialogBoxParamA") return {UPD_RESULT(-1)};
+              return {IDOK, true};
+          }});
 }
 
 TEST_F(FaultTableTest, RestartAndCommandLine) {
@@ -312,7 +324,8 @@ const char *const kProgramCalls[] = {
     "GetVersionExA", "RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey", "GetFileAttributesA", "OpenProcessToken",
     "LookupPrivilegeValueA", "AdjustTokenPrivileges", "ExitWindowsEx",
     // messages and dialogs
-    "LoadStringA", "DialogBoxParamA", "CreateDialogParamA", "EndDialog", "DestroyWindow", "GetSystemMenu",
+    "LoadStringA", "DialogBoxParamA", "CreateDialogParamA", "EndDialog", "DestroyWindow", "GetSystemMenu", "GetDlgItem",
+    "GetWindowTextA",
     "AppendMenuA", "SendMessageA", "IsIconic", "BeginPaint", "EndPaint", "GetSystemMetrics", "GetClientRect",
     "DrawIcon", "LoadIconA", "DefWindowProcA", "SetWindowTextA", "ShowWindow", "EnableWindow", "LoadCursorA",
     "SetClassLongA",

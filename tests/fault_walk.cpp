@@ -166,6 +166,9 @@ const std::map<std::string, std::set<std::string>> &Coverage() {
          {"AppendMenuA", "DialogBoxParamA", "GetModuleHandleA", "GetSystemMenu", "LoadIconA", "LoadStringA"}},
         {"failure shown",
          {"DialogBoxParamA", "EndDialog", "GetDlgItem", "GetModuleHandleA", "LoadStringA", "SetWindowTextA"}},
+        {"retry question",
+         {"DialogBoxParamA", "EndDialog", "GetDlgItem", "GetModuleHandleA", "GetWindowTextA", "GetWindowTextLengthA",
+          "SetWindowTextA"}},
         {"minimised icon",
          {"BeginPaint", "DrawIcon", "GetClientRect"}},
     };

@@ -188,6 +188,7 @@ void DDX_Control(CDataExchange *pDX, int nIDC, CWnd &rControl) {
 
 void DDX_Text(CDataExchange *pDX, int nIDC, CString &value) {
     HWND control = ::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, nIDC);
+    if (!control) return;  // no such control: nothing to exchange, the value stays
     if (pDX->m_bSaveAndValidate) {
         CWnd::FromHandle(control)->GetWindowText(value);
     } else {
