@@ -10,6 +10,8 @@
 #include "app/command_line.h"
 #include "app/restart.h"
 #include "app/update_app.h"
+#include "ui/about_dlg.h"
+#include "ui/success_dlg.h"
 #include "ui/update_dlg.h"
 #include "diskette/diskette_area.h"
 #include "diskette/diskette_dlg.h"
@@ -275,6 +277,20 @@ TEST_F(FaultTableTest, WelcomeAndFailureDialogs) {
           }});
     Walk({"failure shown", [] {}, dialog("", [] { theApp.ShowFailure(IDS_SERVICE_CONTENTS_UNEXPECTED, 1); return UPD_RESULT(0); }),
           none, [](const std::string &, unsigned) -> Expect { return {0, true}; }});
+    Walk({"completion shown", [] {}, dialog("", [] {
+              CSuccessDlg dlg;
+              dlg.m_nNoteMode = NOTE_DISKETTE;
+              return UPD_RESULT(dlg.DoModal());
+          }),
+          none, [](const std::string &api, unsigned) -> Expect {
+              if (api == "DialogBoxParamA") return {UPD_RESULT(-1)};
+              return {IDOK, true};
+          }});
+    Walk({"about box", [] {}, dialog("100=ok", [] { return UPD_RESULT(CAboutDlg().DoModal()); }), none,
+          [](const std::string &api, unsigned) -> Expect {
+              if (api == "DialogBoxParamA") return {UPD_RESULT(-1)};
+              return {IDOK, true};
+          }});
     // The retry question answered Yes: a reason that cannot be shown or
     // read back does not change the answer.
     Walk({"retry question", [] {}, dialog("136=yes", [] {

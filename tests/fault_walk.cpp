@@ -166,6 +166,8 @@ const std::map<std::string, std::set<std::string>> &Coverage() {
          {"AppendMenuA", "DialogBoxParamA", "GetModuleHandleA", "GetSystemMenu", "LoadIconA", "LoadStringA"}},
         {"failure shown",
          {"DialogBoxParamA", "EndDialog", "GetDlgItem", "GetModuleHandleA", "LoadStringA", "SetWindowTextA"}},
+        {"completion shown", {"DialogBoxParamA", "EndDialog", "GetDlgItem", "GetModuleHandleA", "LoadStringA", "SetWindowTextA"}},
+        {"about box", {"DialogBoxParamA", "EndDialog", "GetModuleHandleA"}},
         {"retry question",
          {"DialogBoxParamA", "EndDialog", "GetDlgItem", "GetModuleHandleA", "GetWindowTextA", "GetWindowTextLengthA",
           "SetWindowTextA"}},
