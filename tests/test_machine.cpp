@@ -6,7 +6,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include "platform/host/machine/diskette.h"
 #include "platform/host/machine/machine.h"
@@ -32,9 +31,8 @@ void TestMachine::Create(const std::string &os, const std::string &extraMachineL
     std::error_code ec;
     for (const auto &entry : fs::directory_iterator(dir_, ec)) fs::remove_all(entry.path(), ec);
     fs::create_directories(DriveC(), ec);
-    std::ofstream ini(dir_ / "machine.ini");
-    ini << "[machine]\nos=" << os << "\nclock_scale=0\n" << extraMachineLines << "\n[drive C]\npath=drives/C\nkind=fixed\n";
-    ini.close();
+    std::ofstream(dir_ / "machine.ini") << "[machine]\nos=" << os << "\nclock_scale=0\n" << extraMachineLines
+                                        << "\n[drive C]\npath=drives/C\nkind=fixed\n";
     std::ofstream(dir_ / "registry.reg") << "REGEDIT4\n\n";
     setenv("ZAV_MACHINE", dir_.c_str(), 1);
     host::ReloadMachine();
@@ -71,9 +69,8 @@ void TestMachine::SetBinary(HKEY root, const std::string &key, const std::string
                             const std::string &data) {
     HKEY hKey;
     ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr), 0);
-    ASSERT_EQ(RegSetValueExA(hKey, name.c_str(), 0, type, reinterpret_cast<const BYTE *>(data.data()),
-                             static_cast<DWORD>(data.size())),
-              0);
+    const BYTE *pData = reinterpret_cast<const BYTE *>(data.data());
+    ASSERT_EQ(RegSetValueExA(hKey, name.c_str(), 0, type, pData, static_cast<DWORD>(data.size())), 0);
     RegCloseKey(hKey);
 }
 
