@@ -9,6 +9,7 @@
 #include <fstream>
 #include <set>
 
+#include "platform/host/machine/fat_volume.h"
 #include "platform/host/machine/machine.h"
 #include "platform/host/registry/store.h"
 #include "tests/test_machine.h"
@@ -94,6 +95,12 @@ TEST_P(UpdateE2eTest, BothPhasesAndBothRestarts) {
     auto fsck = test::Run("dd if=" + disk + " bs=1M skip=1 status=none of=" + part + " && fsck.fat -n " + part);
     EXPECT_EQ(fsck.status, 0) << fsck.out;
     if (!c.failures.empty()) return;
+    // The recovery programs on the service volume are 1.1's, on every system.
+    for (const char *program : {"SLX_REST.EXE", "VDG_INIT.EXE"}) {
+        fs::path copy = machine_.Dir() / program;
+        ASSERT_TRUE(host::fat::CopyOut({machine_.Dir() / "disk.img", 2048 * 512}, std::string("RECOVERY\\") + program, copy));
+        EXPECT_NE(test::ReadBytes(copy).find("1.1"), std::string::npos) << program;
+    }
     // Only what 1.1 installed is left of the product.
     EXPECT_EQ(Files("C:\\Program Files\\ZAV backup and restore"),
               (std::set<std::string>{"KBACKUP.EXE", "README.TXT", "Salvix/SLX_REST.EXE", "Salvix/DIAG/VDG_INIT.EXE",
