@@ -1,6 +1,9 @@
 #include "platform/host/kernel/faults.h"
 
 #include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -68,19 +71,28 @@ DWORD Count(const char *api) {
 }
 
 // "3:32" or "3+:32"; false when it is neither.
+// A count or an error code from 1 to 0xFFFFFFFF. strtoull alone would take a
+// sign or wrap a larger value round, turning a typo into another rule.
+bool ParseCount(const std::string &text, int base, uint32_t *value) {
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+    errno = 0;
+    char *end = nullptr;
+    unsigned long long v = std::strtoull(text.c_str(), &end, base);
+    if (*end || errno == ERANGE || v == 0 || v > 0xFFFFFFFFull) return false;
+    *value = static_cast<uint32_t>(v);
+    return true;
+}
+
 bool ParseRule(const std::string &text, Rule *rule) {
     size_t colon = text.find(':');
     if (colon == std::string::npos || colon == 0) return false;
     std::string when = Trim(text.substr(0, colon)), error = Trim(text.substr(colon + 1));
     rule->onward = !when.empty() && when.back() == '+';
     if (rule->onward) when.pop_back();
-    char *end = nullptr;
-    unsigned long n = std::strtoul(when.c_str(), &end, 10);
-    if (when.empty() || *end || n == 0) return false;
-    unsigned long e = std::strtoul(error.c_str(), &end, 0);
-    if (error.empty() || *end || e == 0) return false;
-    rule->from = static_cast<unsigned>(n);
-    rule->error = static_cast<DWORD>(e);
+    uint32_t n = 0, e = 0;
+    if (!ParseCount(when, 10, &n) || !ParseCount(error, 0, &e)) return false;
+    rule->from = n;
+    rule->error = e;
     return true;
 }
 
