@@ -21,7 +21,7 @@ std::string Slurp(const fs::path &p) {
 
 struct Case {
     const char *name;
-    std::string ini;     // machine.ini as written; empty with noIni: none
+    std::string ini;     // machine.ini as written
     const char *error;   // a part of the one line on standard error
     const char *env = "";
     const char *registry = "REGEDIT4\n\n";  // nullptr: none; "/": a folder
@@ -35,6 +35,9 @@ const Case kCases[] = {
     {"DriveThroughALink", "[machine]\n[drive C]\npath=tmp-link\n", "path=tmp-link lies outside"},
     {"DiskImageOutside", "[machine]\n[disk0]\nimage=/etc/passwd\n", "image=/etc/passwd lies outside the machine folder (allow_device=1"},
     {"DiskImageIsAFolder", "[machine]\n[disk0]\nimage=tmp-link\n", "[disk0] image=tmp-link is a folder, not an image"},
+    {"UnknownSystem", "[machine]\nos=3.11\n", "[machine] os=3.11 is no system this machine can run"},
+    {"DisketteImageOutside", "[machine]\n[drive A]\nimage=/etc/passwd\n", "[drive A] image=/etc/passwd lies outside the machine folder"},
+    {"Int13LogOutside", "[machine]\n[int13]\nlog=/tmp/zav-faults.log\n", "[int13] log=/tmp/zav-faults.log lies outside"},
     {"FaultLogOutside", "[machine]\n[faults]\nlog=/tmp/zav-faults.log\n", "[faults] log=/tmp/zav-faults.log lies outside"},
     {"ClockNegative", "[machine]\nclock_scale=-1\n", "clock_scale=-1 is no number from 0 to 100"},
     {"ClockHuge", "[machine]\nclock_scale=1e308\n", "clock_scale=1e308 is no number"},
