@@ -83,7 +83,6 @@ TEST_F(MbstringTest, ConversionsReplaceWhatCannotBeRepresented) {
     for (const auto &r : toAnsi) {
         host::SetAnsiCodePageForTesting(r.cp);
         EXPECT_EQ(host::Utf16ToAnsi(r.utf16), r.ansi);
-        EXPECT_EQ(GetACP(), r.cp);
     }
     // Cut off at the end; an overlong form.
     struct Back { unsigned cp; std::string ansi, utf8; } toUtf8[] = {

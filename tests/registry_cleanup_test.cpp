@@ -14,7 +14,7 @@ namespace {
 const char kRoot[] = "Software\\Test";
 
 // Values of kRoot or key trees beneath it, one name maybe protected, and
-// what the removal leaves.
+// what the removal from `key` leaves.
 struct CleanupCase {
     const char *what;
     bool values;
@@ -22,13 +22,11 @@ struct CleanupCase {
     const char *protect;  // a name refusing deletion, or nullptr
     CleanupStatus status;
     const char *left;  // the names made that are still there
+    const char *key = kRoot;
 };
 
 class RegistryCleanupTest : public ::testing::TestWithParam<const char *> {
 protected:
-    void SetUp() override { machine_.Create(GetParam()); }
-
-    void Key(const std::string &path) { machine_.SetString(HKEY_LOCAL_MACHINE, path, "v", "1"); }
     bool KeyExists(const std::string &path) {
         HKEY h;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
@@ -42,7 +40,8 @@ protected:
         using Names = std::vector<std::string>;
         const Names names = c.values ? Names{"a", "b", "Kicon"} : Names{"A", "A\\1", "A\\1\\2", "B", "B\\1", "B\\2", "C"};
         const std::string root = std::string(kRoot) + "\\";
-        for (const std::string &name : names) c.values ? machine_.SetString(HKEY_LOCAL_MACHINE, kRoot, name, "x") : Key(root + name);
+        for (const std::string &name : names)
+            machine_.SetString(HKEY_LOCAL_MACHINE, c.values ? kRoot : root + name, c.values ? name : "v", "x");
         if (c.protect) {
             // A key, or a value as `KEY\"NAME"`, that refuses deletion.
             std::ofstream(machine_.Dir() / "registry.protected")
@@ -50,7 +49,7 @@ protected:
         }
         std::vector<const char *> list = c.list;
         list.push_back(nullptr);
-        EXPECT_EQ((c.values ? DeleteRegistryValues : DeleteRegistryKeys)(kRoot, list.data()), c.status);
+        EXPECT_EQ((c.values ? DeleteRegistryValues : DeleteRegistryKeys)(c.key, list.data()), c.status);
         std::string left;
         char buffer[MAX_PATH];
         for (const std::string &name : names)
@@ -73,34 +72,31 @@ TEST_P(RegistryCleanupTest, ValuesAndKeyTrees) {
         // A is done before the failure and B\1 enumerated before B\2;
         // B\2's ancestors stay and C, after it, is not tried.
         {"keys: a protected subkey stops the whole tree", false, {"A", "B", "C"}, "B\\2", CLEANUP_FAILED, "B B\\2 C"},
+        // A missing key is no "none found".
+        {"values: missing key", true, {"a"}, nullptr, CLEANUP_FAILED, "a b Kicon", "Software\\Missing"},
+        {"keys: missing key", false, {"A"}, nullptr, CLEANUP_FAILED, "A A\\1 A\\1\\2 B B\\1 B\\2 C", "Software\\Missing"},
     };
     for (const CleanupCase &c : cases) Run(c);
-    // A missing key is no "none found".
-    const char *const one[] = {"a", nullptr};
-    EXPECT_EQ(DeleteRegistryValues("Software\\Missing", one), CLEANUP_FAILED);
-    EXPECT_EQ(DeleteRegistryKeys("Software\\Missing", one), CLEANUP_FAILED);
 }
 
 TEST_P(RegistryCleanupTest, ReadStringNeedsATerminatorInside) {
-    // No value at all for ERROR_FILE_NOT_FOUND; strings that fit, and the
-    // buffer's edge, are limits_test's. Each failure leaves an empty string.
-    const struct { const char *what; std::string data; LONG result; } cases[] = {
-        {"missing value", "", ERROR_FILE_NOT_FOUND},
-        {"260 bytes, no terminator", std::string(260, 'x'), ERROR_INVALID_DATA},
-        {"short, no terminator", "abc", ERROR_INVALID_DATA},
+    // Strings that fit, and the buffer's edge, are limits_test's. Each
+    // failure leaves an empty string.
+    const struct { const char *what; HKEY root; std::string data; LONG result; } cases[] = {
+        {"the key under another root", HKEY_CURRENT_USER, "abc", ERROR_FILE_NOT_FOUND},
+        {"missing value", HKEY_LOCAL_MACHINE, "", ERROR_FILE_NOT_FOUND},
+        {"260 bytes, no terminator", HKEY_LOCAL_MACHINE, std::string(260, 'x'), ERROR_INVALID_DATA},
+        {"short, no terminator", HKEY_LOCAL_MACHINE, "abc", ERROR_INVALID_DATA},
     };
-    char buffer[MAX_PATH];
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         machine_.Create(GetParam());
-        Key(kRoot);
-        if (c.result != ERROR_FILE_NOT_FOUND) machine_.SetBinary(HKEY_LOCAL_MACHINE, kRoot, "s", REG_SZ, c.data);
-        memset(buffer, 'z', sizeof buffer);
-        EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, kRoot, "s", buffer), c.result);
+        machine_.SetString(HKEY_LOCAL_MACHINE, kRoot, "other", "1");
+        if (!c.data.empty()) machine_.SetBinary(HKEY_LOCAL_MACHINE, kRoot, "s", REG_SZ, c.data);
+        char buffer[MAX_PATH] = "stale";
+        EXPECT_EQ(ReadRegistryString(c.root, kRoot, "s", buffer), c.result);
         EXPECT_STREQ(buffer, "");
     }
-    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Software\\Missing", "s", buffer), ERROR_FILE_NOT_FOUND);
-    EXPECT_STREQ(buffer, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothRules, RegistryCleanupTest, ::testing::Values("2000", "98"),
