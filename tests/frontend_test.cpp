@@ -234,7 +234,7 @@ TEST(DialogLayoutTest, DialogUnitsToCells) {
     EXPECT_EQ(std::make_pair(box.width, box.height), std::make_pair(30, 5));  // grown to hold the control
 }
 
-TEST(DialogLayoutTest, WrapsByDisplayWidth) {
+TEST(DialogLayoutTest, WrapsByDisplayWidthAndStripsMnemonics) {
     struct Case { const wchar_t *text; int width; std::vector<std::wstring> lines; };
     const Case cases[] = {
         {L"The update program cannot find it.", 12, {L"The update", L"program", L"cannot find", L"it."}},
@@ -248,13 +248,11 @@ TEST(DialogLayoutTest, WrapsByDisplayWidth) {
     };
     for (const Case &c : cases) EXPECT_EQ(host::ui::WrapText(c.text, c.width), c.lines) << host::ui::EncodeUtf8(c.text);
     EXPECT_EQ(host::ui::FitWidth(L"\u65e5\u672c\u8a9e", 5), L"\u65e5\u672c");
-}
-
-TEST(DialogLayoutTest, Mnemonics) {
-    struct Case { const wchar_t *text, *shown; int marked; };
-    const Case cases[] = {{L"&About update...", L"About update...", 0}, {L"Save && E&xit", L"Save & Exit", 8},
+    // Shown without the '&'s; marked: the index of the underlined character, or -1.
+    struct Mark { const wchar_t *text, *shown; int marked; };
+    const Mark marks[] = {{L"&About update...", L"About update...", 0}, {L"Save && E&xit", L"Save & Exit", 8},
                           {L"Plain", L"Plain", -1}, {L"Trailing&", L"Trailing&", -1}};
-    for (const Case &c : cases) {
+    for (const Mark &c : marks) {
         host::ui::Mnemonic m = host::ui::SplitMnemonic(c.text);
         EXPECT_EQ(std::make_pair(m.text, m.marked), std::make_pair(std::wstring(c.shown), c.marked));
     }

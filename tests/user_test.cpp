@@ -167,14 +167,11 @@ TEST_F(UserTest, NestedModalDialogDisablesItsOwnerWhileItRuns) {
     EXPECT_EQ(fe_->events, (std::vector<std::string>{"show 131", "show 100", "closed 100", "closed 131"}));
 }
 
-TEST_F(UserTest, MissingTemplateFailsWithMinusOne) {
-    EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(9999), nullptr, TestProc, 0), -1);
-    EXPECT_EQ(CreateDialogParamA(nullptr, MAKEINTRESOURCEA(9999), nullptr, TestProc, 0), nullptr);
-    EXPECT_TRUE(g_log.empty());
-}
-
-TEST_F(UserTest, ModelessDialogIsPaintedOnceAndItsPostsDieWithIt) {
+// Painted once when shown; only the thread that made it destroys it, and its
+// controls and posted messages go with it.
+TEST_F(UserTest, ModelessDialogIsPaintedOnceAndDiesOnlyOnItsThreadWithItsControlsAndPosts) {
     HWND h = host::CreateDialogFromTemplate(Template(WS_VISIBLE | WS_CAPTION), 130, nullptr, TestProc, 0, false);
+    HWND status = GetDlgItem(h, 1009);
     MSG m{};
     ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
     EXPECT_EQ(std::make_pair(m.hwnd, m.message), std::make_pair(h, static_cast<UINT>(WM_PAINT)));  // shown
@@ -182,10 +179,18 @@ TEST_F(UserTest, ModelessDialogIsPaintedOnceAndItsPostsDieWithIt) {
     EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));  // and painted once only
 
     ASSERT_TRUE(PostMessageA(h, WM_USER + 2, 0, 0));
+    BOOL destroyed = TRUE;
+    DWORD error = 0;
+    std::thread([&] { destroyed = DestroyWindow(h), error = GetLastError(); }).join();
+    EXPECT_FALSE(destroyed);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(IsWindow(status));
     EXPECT_TRUE(DestroyWindow(h));
     EXPECT_EQ(g_log.back().msg, static_cast<UINT>(WM_DESTROY));
     EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));  // dropped with its window
     EXPECT_EQ(fe_->events.back(), "closed 130");
+    EXPECT_FALSE(IsWindow(status));
+    EXPECT_FALSE(SetWindowTextA(status, "x"));
 }
 
 TEST_F(UserTest, ThreadQueueIsMadeByTheFirstPeekAndTakesPostsFromOtherThreads) {
@@ -199,7 +204,10 @@ TEST_F(UserTest, ThreadQueueIsMadeByTheFirstPeekAndTakesPostsFromOtherThreads) {
     EXPECT_EQ(std::make_pair(m.hwnd, m.message), std::make_pair(HWND{}, static_cast<UINT>(WM_USER)));
 }
 
-TEST_F(UserTest, UnknownIconsAndCursorsFailAndEveryDialogSharesTheClassCursor) {
+TEST_F(UserTest, MissingResourcesFailAndEveryDialogSharesTheClassCursor) {
+    EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(9999), nullptr, TestProc, 0), -1);
+    EXPECT_EQ(CreateDialogParamA(nullptr, MAKEINTRESOURCEA(9999), nullptr, TestProc, 0), nullptr);
+    EXPECT_TRUE(g_log.empty());
     EXPECT_EQ(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(4321)), nullptr);
     EXPECT_EQ(LoadCursorA(nullptr, MAKEINTRESOURCEA(1)), nullptr);
 
@@ -214,20 +222,6 @@ TEST_F(UserTest, UnknownIconsAndCursorsFailAndEveryDialogSharesTheClassCursor) {
     EXPECT_EQ(fe_->events, (std::vector<std::string>{"show 130", "cursor 32514", "cursor 32512"}));
     DestroyWindow(a);
     DestroyWindow(b);
-}
-
-TEST_F(UserTest, OnlyTheCreatingThreadDestroysAWindowAndItsControlsGoWithIt) {
-    HWND h = host::CreateDialogFromTemplate(Template(), 130, nullptr, TestProc, 0, false);
-    HWND status = GetDlgItem(h, 1009);
-    BOOL destroyed = TRUE;
-    DWORD error = 0;
-    std::thread([&] { destroyed = DestroyWindow(h), error = GetLastError(); }).join();
-    EXPECT_FALSE(destroyed);
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_TRUE(IsWindow(status));
-    EXPECT_TRUE(DestroyWindow(h));
-    EXPECT_FALSE(IsWindow(status));
-    EXPECT_FALSE(SetWindowTextA(status, "x"));
 }
 
 TEST_F(UserTest, WindowTextIsAnsiAndNeverCutInsideACharacter) {
