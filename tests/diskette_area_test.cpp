@@ -35,28 +35,23 @@ protected:
     test::TestMachine machine_;
 };
 
-TEST_F(DisketteAreaTest, BootSectorTakesTheDiskettesFormat) {
-    Insert("blank");
-    std::string before = Bytes(), image = BootImage(), expected = image;
-    ASSERT_EQ(WriteDisketteArea(reinterpret_cast<BYTE *>(image.data()), 'V'), UPD_OK);
-    expected.replace(11, 16, before.substr(11, 16));  // the diskette keeps its own format
-    EXPECT_EQ(image, expected) << "the image carries the format it was given";
-    EXPECT_EQ(Bytes(), expected + before.substr(512)) << "only the boot sector is written";
-}
-
-TEST_F(DisketteAreaTest, RootDirectoryOfEachSizeIsZeroed) {
-    const struct {
-        const char *kind;
-        size_t offset, bytes;
-    } cases[] = {{"full", 9728, 7168}, {"blank720", 3584, 3584}};
+// The boot sector takes the diskette's own format, in the caller's image
+// too, so that the root directory is then cleared where the diskette has it:
+// the boot image is a 720 KB one, and the full diskette 1.44 MB.
+TEST_F(DisketteAreaTest, BootSectorThenRootDirectoryOfEachSize) {
+    const struct { const char *kind; size_t offset, bytes; } cases[] = {{"full", 9728, 7168}, {"blank720", 3584, 3584}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.kind);
         Insert(c.kind);
         // Old entries everywhere around the root, so a write off by a sector shows.
-        std::string before = Bytes(), image = before.substr(0, 512);
+        std::string before = Bytes(), image = BootImage(), expected = image;
         before.replace(c.offset - 512, c.bytes + 1024, c.bytes + 1024, 'Z');
         std::ofstream(Image(), std::ios::binary) << before;
-        std::string cleared = before;
+        expected.replace(11, 16, before.substr(11, 16));
+        ASSERT_EQ(WriteDisketteArea(reinterpret_cast<BYTE *>(image.data()), 'V'), UPD_OK);
+        EXPECT_EQ(image, expected) << "the image carries the format it was given";
+        std::string cleared = expected + before.substr(512);
+        EXPECT_EQ(Bytes(), cleared) << "only the boot sector is written";
         cleared.replace(c.offset, c.bytes, c.bytes, '\0');
         for (char mode : {'R', 'X'}) {
             ASSERT_EQ(WriteDisketteArea(reinterpret_cast<BYTE *>(image.data()), mode), UPD_OK);

@@ -32,9 +32,7 @@ const char kSalvix[] = "Software\\Keldan\\Salvix";
 
 // Every file the builder reads, each with content of its own, in the order
 // of the copies, with its name on the diskette (nullptr: never copied).
-const struct {
-    const char *path, *content, *made;
-} kFiles[] = {
+const struct { const char *path, *content, *made; } kFiles[] = {
     {"C:\\DOS\\IO.SYS", "io", "IO.SYS"},
     {"C:\\DOS\\MSDOS.SYS", "msdos", "MSDOS.SYS"},
     {"C:\\DOS\\COMMAND.COM", "command", "COMMAND.COM"},
@@ -103,69 +101,52 @@ TEST_F(DisketteBuilderTest, FullDisketteEndsWithExactlyTheSevenFiles) {
         EXPECT_EQ(test::ReadBytes(machine_.Dir() / "out"), kFiles[i].content) << kFiles[i].made;
     }
     EXPECT_EQ(RootNames(), FirstMade(kMadeCount));
-    std::string after = Bytes();
-    EXPECT_EQ(after.substr(0, 11), bootImage_.substr(0, 11));
-    EXPECT_EQ(after.substr(11, 16), before_.substr(11, 16));
-    EXPECT_EQ(after.substr(27, 485), bootImage_.substr(27, 485));
+    // The boot image's first sector, with the diskette's own format.
+    EXPECT_EQ(Bytes().substr(0, 512), bootImage_.substr(0, 11) + before_.substr(11, 16) + bootImage_.substr(27, 485));
     test::RunResult fsck = test::Run("fsck.fat -n " + Image().string() + " 2>&1");
     EXPECT_EQ(fsck.status, 0) << fsck.out;
 }
 
-// A failed call at each step is the fault table's walk of the worker; here
-// the failures that are no failed call.
-TEST_F(DisketteBuilderTest, FailuresStopTheBuildWhereTheyHappen) {
+// Where a failure or a cancel stops the build. A failed call at each step is
+// the fault table's walk of the worker; here the failures that are no failed
+// call, and a cancel given during each step, seen at the next check point.
+TEST_F(DisketteBuilderTest, FailuresAndCancelsStopTheBuildWhereTheyHappen) {
+    auto cancelAt = [this](const char *api, unsigned n) {
+        return [this, api, n](test::TestMachine &) { host::fault::OnCall(api, n, [this] { cancel_.store(1); }); };
+    };
     const struct {
         const char *why;
         std::function<void(test::TestMachine &)> spoil;
         DWORD result;
-        size_t made;      // how many of the files are on the diskette afterwards
-        bool rawWritten;  // boot sector and root directory were written
+        size_t made;          // how many of the files are on the diskette afterwards
+        int raw;              // 0 nothing written raw, 1 the boot sector, 2 also the root directory
+        bool emptied = true;  // false: old files remain beside the new ones
     } cases[] = {
         {"short boot image", [](auto &m) { m.WriteFile("C:\\DOS\\FL_BOOT.DAT", std::string(300, 'b')); },
-         IDS_DOS_FILES_MISSING, 0, false},
+         IDS_DOS_FILES_MISSING, 0, 0},
         {"DOS folder past the buffer",
          [](auto &m) { m.SetString(HKEY_LOCAL_MACHINE, kInfo, "DosFiles", "C:\\" + std::string(248, 'D')); },
-         IDS_DOS_FILES_MISSING, 0, false},
+         IDS_DOS_FILES_MISSING, 0, 0},
         {"KCP.EXE only in the DOS folder", [](auto &) { fs::remove(host::HostPathFor("C:\\UPDATE\\KCP.EXE")); },
-         IDS_DOS_FILES_MISSING, 4, true},
-        {"no diskette", [](auto &m) { fs::remove(m.Dir() / "floppy.img"); }, IDS_NO_DISKETTE, 0, false},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.why);
-        Prepare();
-        c.spoil(machine_);
-        EXPECT_EQ(Build(), c.result);
-        if (c.result == IDS_NO_DISKETTE) continue;
-        EXPECT_EQ(RootNames(), FirstMade(c.made)) << "emptied first, then copied up to the failure";
-        EXPECT_EQ(Bytes().substr(0, 512) == before_.substr(0, 512), !c.rawWritten);
-        EXPECT_EQ(Label().value_or("?") == "OLDDISK", !c.rawWritten);
-    }
-}
-
-TEST_F(DisketteBuilderTest, CancelIsSeenAtTheNextCheckPoint) {
-    const struct {
-        const char *why, *api;
-        unsigned n;
-        DWORD failRead;  // the boot image read fails too
-        DWORD result;
-        size_t made;
-        int raw;  // 0 nothing written raw, 1 the boot sector, 2 also the root directory
-    } cases[] = {
-        {"while emptying", "DeleteFileA", 1, 0, IDS_USER_CANCELLED, 0, 0},
-        {"while reading the boot image, which fails", "ReadFile", 1, ERROR_READ_FAULT, IDS_USER_CANCELLED, 0, 0},
-        {"while writing the boot sector", "WriteFile", 1, 0, IDS_USER_CANCELLED, 0, 1},
-        {"while copying IO.SYS", "CopyFileA", 1, 0, IDS_USER_CANCELLED, 1, 2},
-        {"while copying the restore program", "CopyFileA", 6, 0, IDS_USER_CANCELLED, 6, 2},
-        {"while copying the diagnostics program", "CopyFileA", 7, 0, UPD_OK, 7, 2},
+         IDS_DOS_FILES_MISSING, 4, 2},
+        {"no diskette", [](auto &m) { fs::remove(m.Dir() / "floppy.img"); }, IDS_NO_DISKETTE, 0, 0},
+        {"cancel while emptying", cancelAt("DeleteFileA", 1), IDS_USER_CANCELLED, 0, 0, false},
+        {"cancel while reading the boot image, which fails",
+         [&](auto &m) { cancelAt("ReadFile", 1)(m); host::fault::FailAt("ReadFile", 1, ERROR_READ_FAULT); },
+         IDS_USER_CANCELLED, 0, 0},
+        {"cancel while writing the boot sector", cancelAt("WriteFile", 1), IDS_USER_CANCELLED, 0, 1},
+        {"cancel while copying IO.SYS", cancelAt("CopyFileA", 1), IDS_USER_CANCELLED, 1, 2},
+        {"cancel while copying the restore program", cancelAt("CopyFileA", 6), IDS_USER_CANCELLED, 6, 2},
+        {"cancel while copying the diagnostics program", cancelAt("CopyFileA", 7), UPD_OK, 7, 2},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.why);
         Prepare();
         cancel_.store(0);
-        host::fault::OnCall(c.api, c.n, [this] { cancel_.store(1); });
-        if (c.failRead) host::fault::FailAt("ReadFile", 1, c.failRead);
+        c.spoil(machine_);
         EXPECT_EQ(Build(), c.result);
-        EXPECT_EQ(RootNames(true), FirstMade(c.made));
+        if (c.result == IDS_NO_DISKETTE) continue;
+        EXPECT_EQ(RootNames(!c.emptied), FirstMade(c.made)) << "emptied first, then copied up to the stop";
         EXPECT_EQ(Bytes().substr(0, 512) != before_.substr(0, 512), c.raw >= 1);
         EXPECT_EQ(Label(), c.raw == 2 ? "" : "OLDDISK");
     }
@@ -187,11 +168,7 @@ void HoldWorkerUntilFirstWait() {
 }
 
 TEST_F(DisketteAttemptTest, OneAttemptAndItsDialogs) {
-    const struct {
-        const char *why, *answers;
-        bool hold;
-        UPD_RESULT result;
-    } cases[] = {
+    const struct { const char *why, *answers; bool hold; UPD_RESULT result; } cases[] = {
         {"made", "133=ok", false, UPD_OK},
         {"cancelled while emptying", "133=ok 135=cancel", true, IDS_USER_CANCELLED},
     };
