@@ -33,8 +33,9 @@ public:
 // service: zav-machine's --service of the visible partition, "none"; options: after "hide SETUP.EXE";
 // nPhase: 118, the installer is no program; diskette: one result per attempt; answers: ZAV_ANSWERS, for the
 // retry question; fault: a WriteFile fault (the re-hide's MBR write), "" none; nAttempts: diskette attempts
-// made; nTypeAfter: the service entry's type byte, -1 none; note: the completion dialog's note text, nullptr
-// no dialog; failures: messages shown, in order, a '+' first: with the restart note.
+// made; nTypeAfter: the service entry's type byte, -1 none; retry: the reason the retry question shows, nullptr
+// no question; note: the completion dialog's note text, nullptr no dialog; failures: messages shown, in order, a
+// '+' first: with the restart note.
 struct Case {
     const char *name, *os, *service, *options;
     UPD_RESULT nPhase;
@@ -43,7 +44,7 @@ struct Case {
     size_t nAttempts;
     int nTypeAfter;
     bool bRestart;
-    const char *note;
+    const char *retry, *note;
     std::vector<const char *> failures;
 };
 
@@ -53,17 +54,18 @@ const char kNotInstalledWithNote[] = "+The updated version of the ZAV backup and
 
 const Case kCases[] = {
     // Re-hide 104: no restart, the note all the same; typec on 2000: no diskette stage.
-    {"NoPartitionNoRestart", "2000", "none", " noservice typec", UPD_OK, {UPD_OK}, "", "", 0, -1, false, kRestartNote,
-     {}},
+    {"NoPartitionNoRestart", "2000", "none", " noservice typec", UPD_OK, {UPD_OK}, "", "", 0, -1, false, nullptr,
+     kRestartNote, {}},
     // Re-hide fails: shown with the note, restart, no completion; no typec: no diskette stage.
     {"RehideFailureIsShownWithTheNote", "nt4", "fat16", "", UPD_OK, {UPD_OK}, "", "1+:29", 0, 0x06, true, nullptr,
-     {"+The update program cannot update your partition table."}},
+     nullptr, {"+The update program cannot update your partition table."}},
+    // A failed attempt asks again, showing its reason.
     {"DisketteRetryDeclined", "nt4", "fat32", " typec", UPD_OK, {IDS_NO_DISKETTE}, "136=cancel", "", 1, 0x1B, true,
-     kRestartNote, {}},
+     "There is no diskette in the drive.", kRestartNote, {}},
     // The worker's failure is shown twice, the second time with the note; a diskette made leaves the
     // partition visible.
     {"DisketteStageRunsAfterAFailedWorker", "nt4", "fat32", " typec", 118, {UPD_OK}, "", "", 1, 0x0B, true, nullptr,
-     {kNotInstalled, kNotInstalledWithNote}},
+     nullptr, {kNotInstalled, kNotInstalledWithNote}},
 };
 
 void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
@@ -121,28 +123,21 @@ TEST_P(DriverSecondPhaseTest, RehidesCompletesAndRestartsAsThePhaseEnds) {
     EXPECT_EQ(app.nAttempts, c.nAttempts);
     if (c.nTypeAfter >= 0) { EXPECT_EQ(TypeAfter(), c.nTypeAfter); }
     EXPECT_EQ(machine_.RestartRecorded(), c.bRestart);
-    // Every failed attempt but a cancel asks again, showing its reason.
-    std::vector<UPD_RESULT> reasons;
-    for (size_t i = 0; i < app.nAttempts; ++i)
-        if (c.diskette[i] != UPD_OK && c.diskette[i] != IDS_USER_CANCELLED) reasons.push_back(c.diskette[i]);
-    std::vector<std::string> retries = Dialogs(out, "136"), failures = Dialogs(out, "131");
-    ASSERT_EQ(retries.size(), reasons.size()) << out;
-    for (size_t i = 0; i < reasons.size(); ++i) {
-        char message[1000];
-        ASSERT_GT(LoadStringA(nullptr, reasons[i], message, 999), 0);
-        EXPECT_NE(retries[i].find(std::string("text 1012: ") + message + "\n"), std::string::npos) << retries[i];
-    }
+    // Dialog `id` once, showing `line` + `text`; none when text is nullptr.
+    auto once = [&](const std::string &id, const std::string &line, const char *text) {
+        std::vector<std::string> shown = Dialogs(out, id);
+        ASSERT_EQ(shown.size(), text ? 1u : 0u) << out;
+        if (text) { EXPECT_NE(shown[0].find(line + text + "\n"), std::string::npos) << shown[0]; }
+    };
+    once("136", "text 1012: ", c.retry);
+    once("132", "text 1010: ", c.note);
+    std::vector<std::string> failures = Dialogs(out, "131");
     ASSERT_EQ(failures.size(), c.failures.size()) << out;
     for (size_t i = 0; i < failures.size(); ++i) {
         bool withNote = c.failures[i][0] == '+';
         EXPECT_NE(failures[i].find(std::string("text 1009: ") + (c.failures[i] + withNote) + "\n"), std::string::npos)
             << failures[i];
         EXPECT_EQ(failures[i].find("text 1013:") != std::string::npos, withNote) << failures[i];
-    }
-    std::vector<std::string> completions = Dialogs(out, "132");
-    ASSERT_EQ(completions.size(), c.note ? 1u : 0u) << out;
-    if (c.note) {
-        EXPECT_NE(completions[0].find(std::string("text 1010: ") + c.note + "\n"), std::string::npos) << out;
     }
 }
 

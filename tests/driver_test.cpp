@@ -20,7 +20,6 @@ protected:
                          "ZAV_ANSWERS='" + answers + "' " + kBuild + "/zav-machine run " + machine_.Dir().string() +
                          " '" + line + "' 2>&1");
     }
-    std::string Read(const char *file) { return test::ReadBytes(machine_.Dir() / file); }
     test::TestMachine machine_;
 };
 
@@ -69,19 +68,21 @@ TEST_F(DriverTest, BadStartsShowTheirMessageAndChangeNothing) {
         {"unhide ..", "The update program cannot find the specified installation program."},
     };
     machine_.CreateWithTool("--installer SETUP.EXE");
-    const std::string registryBefore = Read("registry.reg");
+    const std::string registryBefore = test::ReadBytes(machine_.Dir() / "registry.reg");
     for (const auto &c : cases) {
         SCOPED_TRACE(c.line);
         auto r = RunUpdate(std::string("C:\\UPDATE\\UPDATE.EXE ") + c.line);
         EXPECT_TRUE(Has(r.out, std::string("text 1009: ") + c.message)) << r.out;
         EXPECT_EQ(r.out.find("=== dialog 102"), std::string::npos);
-        EXPECT_EQ(Read("registry.reg"), registryBefore);
+        EXPECT_EQ(test::ReadBytes(machine_.Dir() / "registry.reg"), registryBefore);
         EXPECT_FALSE(machine_.RestartRecorded());
     }
 }
 
 // Mended: an os= that names no system is refused before anything runs,
 // with a line that names the file and the key; it used to run as 2000.
+// (That the program started directly makes the same check is
+// bad_machine_test's.)
 TEST_F(DriverTest, MachineWithAnUnknownSystemIsRefused) {
     for (const char *os : {"banana", ""}) {
         SCOPED_TRACE(os);
@@ -92,9 +93,6 @@ TEST_F(DriverTest, MachineWithAnUnknownSystemIsRefused) {
         EXPECT_NE(r.out.find((machine_.Dir() / "machine.ini").string() + ": [machine] os=" + os + " is no system"),
                   std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("=== dialog"), std::string::npos) << "nothing runs, so nothing is written: " << r.out;
-        auto direct = test::Run("env ZAV_MACHINE=" + machine_.Dir().string() + " " + kBuild + "/update unhide SETUP.EXE 2>&1");
-        EXPECT_EQ(direct.status, 2);
-        EXPECT_NE(direct.out.find("os=" + std::string(os) + " is no system"), std::string::npos) << direct.out;
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "platform/host/registry/store.h"
 #include "platform/win.h"
+#include "removal/registry_cleanup.h"
 #include "tests/test_machine.h"
 
 namespace {
@@ -48,14 +49,12 @@ std::set<std::string> Kept(std::set<std::string> entries, const std::vector<std:
     return entries;
 }
 
+// The scheduled command; "" when there is none (that boot keeps the RunOnce
+// key is zav_machine_boot_test's).
 std::string RunOnceValue() {
-    HKEY hKey;
-    char data[MAX_PATH] = "";
-    DWORD size = sizeof data;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return "<no key>";
-    LONG r = RegQueryValueExA(hKey, "ZV_UPDATE", nullptr, nullptr, reinterpret_cast<BYTE *>(data), &size);
-    RegCloseKey(hKey);
-    return r == ERROR_SUCCESS ? data : "";
+    char data[MAX_PATH];
+    ReadRegistryString(HKEY_LOCAL_MACHINE, kRunOnce, "ZV_UPDATE", data);
+    return data;
 }
 
 size_t Count(const std::string &text, const std::string &what) {

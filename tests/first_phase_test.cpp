@@ -37,7 +37,6 @@ TEST(FirstPhaseTest, TheCommandAndTheRestartFlag) {
         {"nt4", 1, "fat32", "", 108, TRUE, 11, kSecond + " typec"},
         {"nt4", 1, "fat32-lba", "", 108, TRUE, 12, kSecond + " typec"},
         {"nt4", 1, "fat16", "", 108, TRUE, 6, kSecond},
-        {"2000", 2, "fat32-lba", "", 108, TRUE, 12, kSecond},
         {"98", 0, "fat32", "", 108, TRUE, 11, kSecond},
         {"98", 0, "", "", 108, TRUE, 0, kSecond + " noservice"},
         {"2000", 2, "fat16", "no old version", 108, TRUE, 6, kSecond},  // a partition alone
