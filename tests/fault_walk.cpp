@@ -15,9 +15,14 @@ const std::set<std::string> kNeverFail = {"DefWindowProcA", "DispatchMessageA", 
                                           "GetStartupInfoA", "GetTickCount", "IsIconic", "IsWindow",
                                           "IsWindowEnabled", "IsWindowVisible", "PeekMessageA", "SendMessageA",
                                           "ShowWindow", "Sleep", "TranslateMessage", "GetSystemMetrics"};
+
+namespace {
+
 const std::set<std::string> kClosing = {"CloseHandle", "RegCloseKey", "FindClose"};
 
-std::vector<std::string> Run(const Operation &op, UPD_RESULT *result, const std::string &api, unsigned n) {
+// Runs `op` afresh, its `n`-th call of `api` failing when one is named;
+// returns the calls it made.
+std::vector<std::string> Run(const Operation &op, UPD_RESULT *result, const std::string &api = "", unsigned n = 0) {
     op.arrange();
     host::fault::Clear();
     host::fault::Record();
@@ -27,8 +32,6 @@ std::vector<std::string> Run(const Operation &op, UPD_RESULT *result, const std:
     host::fault::Clear();
     return calls;
 }
-
-namespace {
 
 // Whether the run that failed `calls[at]` made only closing calls after it.
 bool StoppedAfter(const std::vector<std::string> &faulted, size_t at) {
@@ -70,17 +73,9 @@ void Walk(const Operation &op) {
         }
         for (const std::string &change : now) EXPECT_TRUE(all.count(change)) << "a change it never makes: " << change;
     }
-    if (print) {
-        std::printf("  %s: %d; fails", op.name, ok);
-        for (const std::string &api : failed) std::printf(" \"%s\",", api.c_str());
-        std::printf("\n");
-    }
-    auto entry = Coverage().find(op.name);
-    if (entry == Coverage().end()) {
-        ADD_FAILURE() << "no coverage entry";
-    } else {
-        EXPECT_EQ(failed, entry->second) << "the calls the walk fails";
-    }
+    if (print) std::printf("  %s: %d; fails %s\n", op.name, ok, testing::PrintToString(failed).c_str());
+    ASSERT_TRUE(Coverage().count(op.name)) << "no coverage entry";
+    EXPECT_EQ(failed, Coverage().at(op.name)) << "the calls the walk fails";
 }
 
 DWORD RunThread(LPTHREAD_START_ROUTINE start, LPVOID param) {
@@ -121,22 +116,11 @@ void PutBytes(const fs::path &file, const std::string &bytes) {
     std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).write(bytes.data(), bytes.size());
 }
 
-void FaultTableTestBase::Keep(const std::string &name) {
-    fs::copy_file(Dir() / name, Dir() / (name + ".orig"), fs::copy_options::overwrite_existing);
-}
-
-void FaultTableTestBase::Restore(const std::string &name) {
-    fs::copy_file(Dir() / (name + ".orig"), Dir() / name, fs::copy_options::overwrite_existing);
-}
-
 const std::map<std::string, std::set<std::string>> &Coverage() {
     static const std::map<std::string, std::set<std::string>> coverage = {
-        {"hide on 2000",
-         {"CloseHandle", "CreateFileA", "ReadFile", "SetFilePointer", "WriteFile"}},
-        {"unhide on 98",
-         {"GetProcAddress", "LoadLibraryA"}},
-        {"service drive found",
-         {"GetDriveTypeA", "GetVolumeInformationA"}},
+        {"hide on 2000", {"CloseHandle", "CreateFileA", "ReadFile", "SetFilePointer", "WriteFile"}},
+        {"unhide on 98", {"GetProcAddress", "LoadLibraryA"}},
+        {"service drive found", {"GetDriveTypeA", "GetVolumeInformationA"}},
         {"old registration removed and the second phase scheduled",
          {"RegCloseKey", "RegDeleteKeyA", "RegDeleteValueA", "RegEnumKeyExA", "RegOpenKeyExA", "RegSetValueExA"}},
         {"a folder tree removed",
@@ -144,35 +128,33 @@ const std::map<std::string, std::set<std::string>> &Coverage() {
         {"diskette builder",
          {"CloseHandle", "CopyFileA", "CreateFileA", "DeleteFileA", "FindClose", "ReadFile", "RegCloseKey", "RegOpenKeyExA",
           "RegQueryValueExA", "RemoveDirectoryA", "SetFileAttributesA", "SetFilePointer", "WriteFile"}},
-        {"diskette boot sector",
-         {"CloseHandle", "CreateFileA", "ReadFile", "SetFilePointer", "WriteFile"}},
-        {"diskette root directory",
-         {"CloseHandle", "CreateFileA", "SetFilePointer", "WriteFile"}},
+        {"diskette boot sector", {"CloseHandle", "CreateFileA", "ReadFile", "SetFilePointer", "WriteFile"}},
+        {"diskette root directory", {"CloseHandle", "CreateFileA", "SetFilePointer", "WriteFile"}},
         {"startup diskette attempt",
-         {"CreateDialogParamA", "CreateThread", "DestroyWindow", "DialogBoxParamA", "EndDialog", "GetExitCodeThread", "GetModuleHandleA", "LoadCursorA", "SetClassLongA", "WaitForSingleObject"}},
+         {"CreateDialogParamA", "CreateThread", "DestroyWindow", "DialogBoxParamA", "EndDialog", "GetExitCodeThread",
+          "GetModuleHandleA", "LoadCursorA", "SetClassLongA", "WaitForSingleObject"}},
         {"second phase",
-         {"CreateDialogParamA", "CreateThread", "DestroyWindow", "GetExitCodeThread", "GetModuleHandleA", "LoadCursorA", "PostThreadMessageA", "SetClassLongA", "WaitForSingleObject"}},
+         {"CreateDialogParamA", "CreateThread", "DestroyWindow", "GetExitCodeThread", "GetModuleHandleA", "LoadCursorA",
+          "PostThreadMessageA", "SetClassLongA", "WaitForSingleObject"}},
         {"second phase worker",
-         {"CloseHandle", "CopyFileA", "CreateProcessA", "DeleteFileA", "FindClose", "GetDriveTypeA", "GetVolumeInformationA", "PostThreadMessageA", "RegCloseKey", "RegDeleteKeyA", "RegEnumKeyExA", "RegOpenKeyExA", "RegQueryValueExA", "RemoveDirectoryA", "WaitForSingleObject"}},
+         {"CloseHandle", "CopyFileA", "CreateProcessA", "DeleteFileA", "FindClose", "GetDriveTypeA", "GetVolumeInformationA",
+          "PostThreadMessageA", "RegCloseKey", "RegDeleteKeyA", "RegEnumKeyExA", "RegOpenKeyExA", "RegQueryValueExA",
+          "RemoveDirectoryA", "WaitForSingleObject"}},
         {"installer run",
          {"CloseHandle", "CreateProcessA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA", "WaitForSingleObject"}},
-        {"program start",
-         {"GetFileAttributesA", "GetVersionExA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA"}},
-        {"command line of the second phase",
-         {"GetVersionExA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA"}},
-        {"restart on 2000",
-         {"AdjustTokenPrivileges", "ExitWindowsEx", "LookupPrivilegeValueA", "OpenProcessToken"}},
+        {"program start", {"GetFileAttributesA", "GetVersionExA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA"}},
+        {"command line of the second phase", {"GetVersionExA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA"}},
+        {"restart on 2000", {"AdjustTokenPrivileges", "ExitWindowsEx", "LookupPrivilegeValueA", "OpenProcessToken"}},
         {"welcome, cancelled",
          {"AppendMenuA", "DialogBoxParamA", "GetModuleHandleA", "GetSystemMenu", "LoadIconA", "LoadStringA"}},
-        {"failure shown",
+        {"failure shown", {"DialogBoxParamA", "EndDialog", "GetDlgItem", "GetModuleHandleA", "LoadStringA", "SetWindowTextA"}},
+        {"completion shown",
          {"DialogBoxParamA", "EndDialog", "GetDlgItem", "GetModuleHandleA", "LoadStringA", "SetWindowTextA"}},
-        {"completion shown", {"DialogBoxParamA", "EndDialog", "GetDlgItem", "GetModuleHandleA", "LoadStringA", "SetWindowTextA"}},
         {"about box", {"DialogBoxParamA", "EndDialog", "GetModuleHandleA"}},
         {"retry question",
          {"DialogBoxParamA", "EndDialog", "GetDlgItem", "GetModuleHandleA", "GetWindowTextA", "GetWindowTextLengthA",
           "SetWindowTextA"}},
-        {"minimised icon",
-         {"BeginPaint", "DrawIcon", "GetClientRect"}},
+        {"minimised icon", {"BeginPaint", "DrawIcon", "GetClientRect"}},
     };
     return coverage;
 }

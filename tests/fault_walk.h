@@ -22,9 +22,8 @@
 
 namespace walk {
 
-// Calls that cannot fail on Windows, and the ones that only close.
+// Calls that cannot fail on Windows.
 extern const std::set<std::string> kNeverFail;
-extern const std::set<std::string> kClosing;
 
 struct Expect {
     UPD_RESULT result;
@@ -32,6 +31,9 @@ struct Expect {
     UPD_RESULT orResult = 0;  // another result it may give (a failure racing a worker's end)
     bool checked = true;      // false: another operation's table holds this call
 };
+
+// A call another operation's table holds.
+inline const Expect kElsewhere{0, true, 0, false};
 
 using Expectation = std::function<Expect(const std::string &, unsigned)>;  // the n-th call of an API failing
 
@@ -43,9 +45,17 @@ struct Operation {
     Expectation expect;
 };
 
-// Runs `op` afresh, its `n`-th call of `api` failing when one is named;
-// returns the calls it made.
-std::vector<std::string> Run(const Operation &op, UPD_RESULT *result, const std::string &api = "", unsigned n = 0);
+inline std::set<std::string> Nothing() { return {}; }
+
+// `run` with what it writes on standard output (the dialogs' transcript) dropped.
+inline std::function<UPD_RESULT()> Quietly(std::function<UPD_RESULT()> run) {
+    return [run] {
+        testing::internal::CaptureStdout();
+        UPD_RESULT r = run();
+        testing::internal::GetCapturedStdout();
+        return r;
+    };
+}
 
 // Walks `op`. The calls it fails (checked, and not in kNeverFail) must be
 // exactly the operation's entry in Coverage().
@@ -73,8 +83,11 @@ void PutBytes(const std::filesystem::path &file, const std::string &bytes);
 class FaultTableTestBase : public testing::Test {
 public:
     void TearDown() override { host::fault::Clear(); }
-    void Keep(const std::string &name);
-    void Restore(const std::string &name);
+    void Keep(const std::string &name) { Copy(name, name + ".orig"); }
+    void Restore(const std::string &name) { Copy(name + ".orig", name); }
+    void Copy(const std::string &from, const std::string &to) {
+        std::filesystem::copy_file(Dir() / from, Dir() / to, std::filesystem::copy_options::overwrite_existing);
+    }
     std::filesystem::path Dir() const { return machine_.Dir(); }
     test::TestMachine machine_;
 };

@@ -13,7 +13,6 @@
 #include "app/globals.h"
 #include "app/update_app.h"
 #include "platform/host/kernel/faults.h"
-#include "platform/host/machine/fat_volume.h"
 #include "platform/host/machine/machine.h"
 #include "platform/host/text/dialog_template.h"
 #include "platform/host/user/internal.h"
@@ -63,46 +62,33 @@ protected:
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {}  // the last run's step messages
     }
-    bool OnC(const char *path) const { return fs::exists(machine_.DriveC() / path); }
     std::set<std::string> Installed() const {
-        return fs::exists(Dir() / "installer.log") ? std::set<std::string>{"installed"} : std::set<std::string>{};
+        return fs::exists(Dir() / "installer.log") ? std::set<std::string>{"installed"} : Nothing();
     }
-    std::set<std::string> SecondPhaseDone() const;  // the old folder gone, the installer run
+    // The old folder gone, the installer run.
+    std::set<std::string> SecondPhaseDone() const {
+        std::set<std::string> out = Installed();
+        if (!fs::exists(machine_.DriveC() / "Program Files/ZAV backup and restore/KICON.EXE")) out.insert("old folder gone");
+        return out;
+    }
     fs::path snapshot_;
 };
-
-std::set<std::string> PhaseFaultTest::SecondPhaseDone() const {
-    std::set<std::string> out = Installed();
-    if (!OnC("Program Files/ZAV backup and restore/KICON.EXE")) out.insert("old folder gone");
-    return out;
-}
 
 // The second phase under its progress dialog: the user interface thread's
 // calls and the worker's step messages (the worker's own work is the next
 // walk's). The worker's waits and handles interleave with the user
 // interface thread's, so only their first is walked.
 TEST_F(PhaseFaultTest, SecondPhaseUnderItsDialog) {
-    Walk({"second phase", [&] { Afresh(); },
-          [] {
-              testing::internal::CaptureStdout();
-              UPD_RESULT r = theApp.RunSecondPhase(1, 0);
-              testing::internal::GetCapturedStdout();
-              return r;
-          },
+    Walk({"second phase", [&] { Afresh(); }, Quietly([] { return theApp.RunSecondPhase(1, 0); }),
           [&] { return SecondPhaseDone(); },
           [](const std::string &api, unsigned n) -> Expect {
               if (api == "CreateThread") return {IDS_THREAD_FAILED};
-              if (api == "CreateDialogParamA" || api == "LoadCursorA" || api == "SetClassLongA" ||
-                  api == "GetExitCodeThread" || api == "DestroyWindow" || api == "PostThreadMessageA" ||
-                  api == "GetModuleHandleA" || (api == "WaitForSingleObject" && n == 1))
+              if (std::set<std::string>{"CreateDialogParamA", "LoadCursorA", "SetClassLongA", "GetExitCodeThread",
+                                        "DestroyWindow", "PostThreadMessageA", "GetModuleHandleA"}.count(api) ||
+                  (api == "WaitForSingleObject" && n == 1))
                   return {UPD_OK, true};
-              return {0, true, 0, false};
+              return kElsewhere;
           }});
-}
-
-UPD_RESULT RunWorker(int nService) {
-    SecondPhaseParams params{nService, GetCurrentThreadId(), 0};
-    return static_cast<UPD_RESULT>(RunThread(SecondPhaseThread, &params));
 }
 
 // The worker's steps in order: the old program folder (its install path
@@ -113,7 +99,12 @@ UPD_RESULT RunWorker(int nService) {
 // (10) and the install path of the recovery programs (11) are waited for,
 // and so are the copies.
 TEST_F(PhaseFaultTest, SecondPhaseWorker) {
-    Walk({"second phase worker", [&] { Afresh(); }, [] { return RunWorker(1); }, [&] { return SecondPhaseDone(); },
+    Walk({"second phase worker", [&] { Afresh(); },
+          [] {
+              SecondPhaseParams params{1, GetCurrentThreadId(), 0};
+              return static_cast<UPD_RESULT>(RunThread(SecondPhaseThread, &params));
+          },
+          [&] { return SecondPhaseDone(); },
           [](const std::string &api, unsigned n) -> Expect {
               if (api == "RegOpenKeyExA") return n >= 4 && n <= 9 ? Expect{IDS_MAKER_KEY_NOT_DELETED} : Expect{UPD_OK, true};
               if (api == "RegEnumKeyExA" || api == "RegDeleteKeyA") return {IDS_MAKER_KEY_NOT_DELETED};
@@ -121,9 +112,9 @@ TEST_F(PhaseFaultTest, SecondPhaseWorker) {
               // The lookup goes on to the other letters and finds none.
               if (api == "GetDriveTypeA" || api == "GetVolumeInformationA") return {IDS_SERVICE_CONTENTS_UNEXPECTED, true};
               if (api == "CreateProcessA") return {IDS_INSTALL_NOT_POSSIBLE};
-              if (api == "WaitForSingleObject") return n == 1 ? Expect{IDS_INSTALL_UNSUCCESSFUL} : Expect{0, true, 0, false};
+              if (api == "WaitForSingleObject") return n == 1 ? Expect{IDS_INSTALL_UNSUCCESSFUL} : kElsewhere;
               // A listing that fails is the tree removal's own table.
-              if (api == "FindFirstFileA" || api == "FindNextFileA") return {0, true, 0, false};
+              if (api == "FindFirstFileA" || api == "FindNextFileA") return kElsewhere;
               return {UPD_OK, true};  // the closes, the step messages, the reads and the copies
           }});
 }
@@ -135,7 +126,7 @@ TEST_F(PhaseFaultTest, InstallerRun) {
     Walk({"installer run", [&] { Afresh(); }, [] { return RunNewInstaller(); }, [&] { return Installed(); },
           [](const std::string &api, unsigned n) -> Expect {
               if (api == "CreateProcessA") return {IDS_INSTALL_NOT_POSSIBLE};
-              if (api == "WaitForSingleObject") return n == 1 ? Expect{IDS_INSTALL_UNSUCCESSFUL} : Expect{0, true, 0, false};
+              if (api == "WaitForSingleObject") return n == 1 ? Expect{IDS_INSTALL_UNSUCCESSFUL} : kElsewhere;
               return {UPD_OK, true};  // CloseHandle, RegOpenKeyExA, RegQueryValueExA, RegCloseKey
           }});
 }
@@ -167,12 +158,12 @@ TEST_F(PhaseFaultTest, ProgramStart) {
               theApp.InitInstance();
               return ShownFailure(testing::internal::GetCapturedStdout());
           },
-          [] { return std::set<std::string>{}; },
+          Nothing,
           [](const std::string &api, unsigned) -> Expect {
               if (api == "GetVersionExA") return {IDS_VERSION_NOT_DETECTED, true};  // shown, then the program ends
               if (api == "GetFileAttributesA") return {IDS_INSTALLER_NOT_FOUND, true};
               if (api == "RegOpenKeyExA" || api == "RegQueryValueExA" || api == "RegCloseKey") return {0, true};
-              return {0, true, 0, false};  // the welcome dialog's own walk
+              return kElsewhere;  // the welcome dialog's own walk
           }});
 }
 
@@ -194,7 +185,7 @@ TEST_F(PhaseFaultTest, MinimisedIcon) {
         dlg.Attach(hwnd);
         dlg.ShowWindow(SW_MINIMIZE);
     }
-    Walk({"minimised icon", [] {}, [&] { dlg.Paint(); return UPD_RESULT(0); }, [] { return std::set<std::string>{}; },
+    Walk({"minimised icon", [] {}, [&] { dlg.Paint(); return UPD_RESULT(0); }, Nothing,
           [](const std::string &, unsigned) -> Expect { return {0, true}; }});
     host::fault::HarnessScope harness;
     dlg.DestroyWindow();
