@@ -147,13 +147,12 @@ UPD_RESULT ShownFailure(const std::string &transcript) {
 }
 
 // The program's start up to the welcome dialog, which is cancelled: the
-// command line, the installed build, the installer beside the program.
+// module's names, the command line, the installed build, the installer
+// beside the program.
 TEST_F(PhaseFaultTest, ProgramStart) {
     Walk({"program start", [&] { Afresh(); setenv("ZAV_ANSWERS", "102=cancel", 1); },
           [] {
-              theApp.m_lpCmdLine = "unhide SETUP.EXE";
-              theApp.m_pszHelpFilePath = "C:\\UPDATE\\UPDATE.HLP";
-              theApp.m_pszExeName = "UPDATE";
+              theApp.InitModule("unhide SETUP.EXE");
               testing::internal::CaptureStdout();
               theApp.InitInstance();
               return ShownFailure(testing::internal::GetCapturedStdout());
@@ -161,7 +160,8 @@ TEST_F(PhaseFaultTest, ProgramStart) {
           Nothing,
           [](const std::string &api, unsigned) -> Expect {
               if (api == "GetVersionExA") return {IDS_VERSION_NOT_DETECTED, true};  // shown, then the program ends
-              if (api == "GetFileAttributesA") return {IDS_INSTALLER_NOT_FOUND, true};
+              // Without its own path the program cannot find the installer beside it.
+              if (api == "GetFileAttributesA" || api == "GetModuleFileNameA") return {IDS_INSTALLER_NOT_FOUND, true};
               if (api == "RegOpenKeyExA" || api == "RegQueryValueExA" || api == "RegCloseKey") return {0, true};
               return kElsewhere;  // the welcome dialog's own walk
           }});
