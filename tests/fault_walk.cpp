@@ -142,7 +142,7 @@ const std::map<std::string, std::set<std::string>> &Coverage() {
           "RemoveDirectoryA", "WaitForSingleObject"}},
         {"installer run",
          {"CloseHandle", "CreateProcessA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA", "WaitForSingleObject"}},
-        {"program start", {"GetFileAttributesA", "GetModuleFileNameA", "GetVersionExA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA"}},
+        {"program start", {"GetFileAttributesA", "GetModuleFileNameA", "GetModuleHandleA", "GetVersionExA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA"}},
         {"command line of the second phase", {"GetVersionExA", "RegCloseKey", "RegOpenKeyExA", "RegQueryValueExA"}},
         {"restart on 2000", {"AdjustTokenPrivileges", "ExitWindowsEx", "LookupPrivilegeValueA", "OpenProcessToken"}},
         {"welcome, cancelled",

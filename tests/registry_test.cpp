@@ -234,7 +234,12 @@ TEST_F(RegistryTest, DeleteRulesAndProtection) {
         const std::string target = "Software\\" + std::string(c.target), before = ReadBytes(RegFile());
         EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, target.c_str()), c.result);
         // A refusal changes nothing; the small registry is rewritten whole on a change.
-        if (c.result != 0) { EXPECT_EQ(ReadBytes(RegFile()), before); }
+        if (c.result != 0) {
+            EXPECT_EQ(ReadBytes(RegFile()), before);
+            EXPECT_EQ(Get("Software\\Tree\\Other\\Twig", "v"), Sz("1"));  // nor in this process's tree
+            EXPECT_EQ(Get("Software\\Pinned", "other"), Sz("1"));
+            EXPECT_EQ(Open("Software\\Tree\\Mid\\Leaf\\Guard"), 0);
+        }
         if (c.result == 0) { EXPECT_EQ(Open(target), ERROR_FILE_NOT_FOUND); }
     }
 }

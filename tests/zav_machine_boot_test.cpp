@@ -191,9 +191,9 @@ TEST_F(ZavMachineBootTest, RestartRequestIsConsumedThenRunOnceValuesRunInOrderAf
         {"a path with spaces, quoted or not; a missing program is skipped and its value stays deleted",
          {{"Second", "C:\\Program Files\\UPD\\TOOL.EXE Second  two", "exit status 0"},
           {"First", "\"C:\\Program Files\\UPD\\TOOL.EXE\" First hide SETUP.EXE", "exit status 0"},
+          {"Later", "C:\\UPD\\TOOL Later fail restart", "exit status 3"},  // and the rest still run
           {"Broken", "C:\\NOWHERE\\X.EXE Broken", "no program found, skipped"},
-          {"Number", nullptr, "not a command (type 4), removed"},
-          {"Later", "C:\\UPD\\TOOL Later fail restart", "exit status 3"}},
+          {"Number", nullptr, "not a command (type 4), removed"}},
          false, {"TOOL.EXE [Second  two] gone", "TOOL.EXE [First hide SETUP.EXE] gone",
                  "TOOL.EXE [Later fail restart] gone"}, true},
         {"C:\\Program.exe takes over the unquoted path only",
