@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/kernel/faults.h"
 #include "removal/registry_cleanup.h"
 #include "tests/test_machine.h"
 
@@ -23,6 +24,7 @@ struct CleanupCase {
     CleanupStatus status;
     const char *left;  // the names made that are still there
     const char *key = kRoot;
+    unsigned vanished = 0;  // the RegDeleteKeyA call that finds its key already gone, 0: none
 };
 
 class RegistryCleanupTest : public ::testing::TestWithParam<const char *> {
@@ -49,7 +51,9 @@ protected:
         }
         std::vector<const char *> list = c.list;
         list.push_back(nullptr);
+        if (c.vanished) host::fault::FailAt("RegDeleteKeyA", c.vanished, ERROR_FILE_NOT_FOUND);
         EXPECT_EQ((c.values ? DeleteRegistryValues : DeleteRegistryKeys)(c.key, list.data()), c.status);
+        host::fault::Clear();
         std::string left;
         char buffer[MAX_PATH];
         for (const std::string &name : names)
@@ -75,6 +79,10 @@ TEST_P(RegistryCleanupTest, ValuesAndKeyTrees) {
         // A missing key is no "none found".
         {"values: missing key", true, {"a"}, nullptr, CLEANUP_FAILED, "a b Kicon", "Software\\Missing"},
         {"keys: missing key", false, {"A"}, nullptr, CLEANUP_FAILED, "A A\\1 A\\1\\2 B B\\1 B\\2 C", "Software\\Missing"},
+        // Another process removed the key between its opening and its deletion:
+        // only what this one removed counts.
+        {"keys: gone before its deletion", false, {"C"}, nullptr, CLEANUP_NONE_FOUND, "A A\\1 A\\1\\2 B B\\1 B\\2 C", kRoot, 1},
+        {"keys: gone after its subkeys", false, {"B"}, nullptr, CLEANUP_REMOVED, "A A\\1 A\\1\\2 B C", kRoot, 3},
     };
     for (const CleanupCase &c : cases) Run(c);
 }
