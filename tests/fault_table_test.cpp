@@ -236,13 +236,15 @@ TEST_F(FaultTableTest, WelcomeAndFailureDialogs) {
         const char *name, *answers;
         std::function<UPD_RESULT()> run;
         Expectation expect;
+        UPD_RESULT clean = IDOK;  // the dialog's own result
     } const walks[] = {
         {"welcome, cancelled", "102=cancel", [] { return UPD_RESULT(CUpdateDlg().DoModal()); },
          // A dialog that does not end is the scripted user's affair
          // (TranscriptTest.DefaultButtonThatNeverEndsTheDialogIsGivenUpOn).
-         [modal](const std::string &api, unsigned n) { return api == "EndDialog" ? kElsewhere : modal(IDCANCEL)(api, n); }},
+         [modal](const std::string &api, unsigned n) { return api == "EndDialog" ? kElsewhere : modal(IDCANCEL)(api, n); },
+         IDCANCEL},
         {"failure shown", "", [] { theApp.ShowFailure(IDS_SERVICE_CONTENTS_UNEXPECTED, 1); return UPD_RESULT(0); },
-         [](const std::string &, unsigned) { return Expect{0, true}; }},
+         [](const std::string &, unsigned) { return Expect{0, true}; }, 0},
         {"completion shown", "", [] { CSuccessDlg dlg; dlg.m_nNoteMode = NOTE_DISKETTE; return UPD_RESULT(dlg.DoModal()); },
          modal(IDOK)},
         {"about box", "100=ok", [] { return UPD_RESULT(CAboutDlg().DoModal()); }, modal(IDOK)},
@@ -254,7 +256,7 @@ TEST_F(FaultTableTest, WelcomeAndFailureDialogs) {
     };
     for (const auto &w : walks)
         Walk({w.name, [&] { setenv("ZAV_ANSWERS", w.answers, 1); host::ResetFrontendForTesting(); }, Quietly(w.run), Nothing,
-              w.expect});
+              w.expect, w.clean});
 }
 
 TEST_F(FaultTableTest, RestartAndCommandLine) {

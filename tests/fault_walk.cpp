@@ -47,6 +47,7 @@ void Walk(const Operation &op) {
     bool print = std::getenv("ZAV_FAULT_TABLE") != nullptr;
     UPD_RESULT ok;
     std::vector<std::string> calls = Run(op, &ok);
+    EXPECT_EQ(ok, op.clean) << "with nothing failed";
     const std::set<std::string> all = op.done();
     std::map<std::string, unsigned> seen;
     std::set<std::string> before, failed;

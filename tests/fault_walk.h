@@ -43,6 +43,7 @@ struct Operation {
     std::function<UPD_RESULT()> act;
     std::function<std::set<std::string>()> done;  // what the operation has changed so far
     Expectation expect;
+    UPD_RESULT clean = UPD_OK;  // what it gives when nothing fails
 };
 
 inline std::set<std::string> Nothing() { return {}; }

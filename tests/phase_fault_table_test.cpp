@@ -165,7 +165,7 @@ TEST_F(PhaseFaultTest, ProgramStart) {
               if (api == "RegOpenKeyExA" || api == "RegQueryValueExA" || api == "RegCloseKey") return {0, true};
               if (api == "GetModuleHandleA" && n == 1) return {0, true};  // the module handle is never read
               return kElsewhere;  // the welcome dialog's own walk
-          }});
+          }, 0});
 }
 
 // What only paints the minimised dialog's icon is not looked at.
@@ -187,7 +187,7 @@ TEST_F(PhaseFaultTest, MinimisedIcon) {
         dlg.ShowWindow(SW_MINIMIZE);
     }
     Walk({"minimised icon", [] {}, [&] { dlg.Paint(); return UPD_RESULT(0); }, Nothing,
-          [](const std::string &, unsigned) -> Expect { return {0, true}; }});
+          [](const std::string &, unsigned) -> Expect { return {0, true}; }, 0});
     host::fault::HarnessScope harness;
     dlg.DestroyWindow();
     testing::internal::GetCapturedStdout();
