@@ -21,7 +21,7 @@ protected:
     void SetUp() override {
         machine_.Create("2000", "");
         for (const char *f : {"OLD\\A.TXT", "OLD\\RO.TXT", "OLD\\SUB\\B.TXT", "OLD\\SUB\\DEEP\\C.TXT"}) {
-            machine_.WriteFile(std::string("C:\\") + f);
+            machine_.WriteFile(std::string("C:\\") + f, f);  // each holds its own name
         }
         fs::permissions(machine_.DriveC() / "OLD" / "RO.TXT", fs::perms::owner_read);
         fs::create_directories(machine_.Dir() / "drives" / "W" / "OLD");
@@ -98,6 +98,7 @@ TEST_F(FileOpsTest, CopyReplacesTheTargetAndKeepsAttributes) {
         SCOPED_TRACE(std::string(c.source) + " -> " + c.to + "\\" + c.target);
         EXPECT_EQ(CopyOneFile("C:\\OLD", c.to, c.source, c.target), c.result);
     }
+    EXPECT_EQ(test::ReadBytes(machine_.DriveC() / "OLD" / "SUB" / "B.TXT"), "OLD\\A.TXT");
     // The copy of a read-only file is read-only (the walk's attribute reset
     // is TreeRemoval's).
     EXPECT_FALSE(DeleteFileA("C:\\OLD\\RO2.TXT"));

@@ -33,7 +33,11 @@ struct Case {
     bool oldFolderGone, installed;
     void (*setup)(test::TestMachine &) = nullptr;  // what is done to the machine first
     bool mounted = true;                            // the service partition is D:
+    const char *kept = nullptr;                     // a file beside the old folders that stays
 };
+
+// A start menu folder with no room left for "\ZAV backup and restore".
+const std::string kLongPrograms = "C:\\" + std::string(240, 'M'), kLongProgramsFile = kLongPrograms + "\\OTHER.LNK";
 
 const Case kCases[] = {
     {"Everything", "2000", UPD_OK, 5, true, true},
@@ -48,7 +52,11 @@ const Case kCases[] = {
      [](test::TestMachine &m) { m.SetString(HKEY_LOCAL_MACHINE, kInfo, "InstallPath", "C:\\UPDATE\\.."); }},
     // No room for "\ZAV backup and restore": refused, never cut.
     {"AStartMenuPathTooLongIsSkipped", "2000", UPD_OK, 5, true, true,
-     [](test::TestMachine &m) { m.SetString(HKEY_CURRENT_USER, kShellFolders, "programs", "C:\\" + std::string(240, 'M')); }},
+     [](test::TestMachine &m) {
+         m.SetString(HKEY_CURRENT_USER, kShellFolders, "programs", kLongPrograms);
+         m.WriteFile(kLongProgramsFile);
+     },
+     true, kLongProgramsFile.c_str()},
     {"NoServiceDrive", "2000", IDS_SERVICE_CONTENTS_UNEXPECTED, 0, false, false, nullptr, false},
     {"AFileInUse", "2000", IDS_FLOPPY_IN_USE, 0, false, false,
      [](test::TestMachine &) { host::fault::FailFrom("DeleteFileA", 1, ERROR_SHARING_VIOLATION); }},
@@ -112,6 +120,7 @@ TEST_P(SecondPhaseTest, StepsInOrderAndFailuresStopTheRest) {
     EXPECT_EQ(!Exists(std::string(kProgram) + "\\KICON.EXE"), c.oldFolderGone);
     EXPECT_EQ(fs::exists(machine_.Dir() / "installer.log"), c.installed) << "the installer ran";
     EXPECT_EQ(Exists(kAllUsersLink), link) << "Windows 9x has no all-users folder";
+    if (c.kept) { EXPECT_TRUE(Exists(c.kept)) << c.kept; }
     if (c.result == UPD_OK) {
         fs::path copy = machine_.Dir() / "slx";
         ASSERT_TRUE(host::fat::CopyOut({machine_.Dir() / "disk.img", 2048 * 512}, "RECOVERY\\SLX_REST.EXE", copy));
