@@ -116,7 +116,9 @@ TEST_F(DiskHostTest, FilePointerCarriesTheHighPart) {
     Image("disk.img", kFar / 512 + 1, {kFar / 512});
     Ini("[disk0]\nimage=disk.img");
     HANDLE h = CreateFileA("\\\\.\\PhysicalDrive0", GENERIC_READ, 3, nullptr, OPEN_EXISTING, 0, nullptr);
-    LONG high = -1;  // a distance of 64 bits, back from the end
+    LONG high = 0;  // with a high part, a low part of 2 GiB or more is no negative distance
+    EXPECT_EQ(SetFilePointer(h, static_cast<LONG>(0x80000000u), &high, FILE_BEGIN), 0x80000000u);
+    high = -1;  // a distance of 64 bits, back from the end
     EXPECT_EQ(SetFilePointer(h, -512, &high, FILE_END), (DWORD)(kFar & 0xFFFFFFFF));
     EXPECT_EQ(high, 1);
     // Failures leave the pointer where it was: below zero, and a place past

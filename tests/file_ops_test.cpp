@@ -101,6 +101,7 @@ TEST_F(FileOpsTest, CopyReplacesTheTargetAndKeepsAttributes) {
     EXPECT_EQ(test::ReadBytes(machine_.DriveC() / "OLD" / "SUB" / "B.TXT"), "OLD\\A.TXT");
     // The copy of a read-only file is read-only (the walk's attribute reset
     // is TreeRemoval's).
+    EXPECT_TRUE(GetFileAttributesA("C:\\OLD\\RO2.TXT") & FILE_ATTRIBUTE_READONLY);
     EXPECT_FALSE(DeleteFileA("C:\\OLD\\RO2.TXT"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }

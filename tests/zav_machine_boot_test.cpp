@@ -110,6 +110,12 @@ TEST_F(ZavMachineBootTest, BadOptionsMakeNothing) {
         EXPECT_EQ(Tool("new " + (machine_.Dir() / "bad").string() + " " + options).status, 2);
         EXPECT_FALSE(fs::exists(machine_.Dir() / "bad"));
     }
+    // Nor is a machine made in a folder that holds something already.
+    fs::create_directory(machine_.Dir() / "bad");
+    std::ofstream(machine_.Dir() / "bad" / "keep.txt") << "mine";
+    EXPECT_EQ(Tool("new " + (machine_.Dir() / "bad").string()).status, 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(machine_.Dir() / "bad"), {}), 1);
+    EXPECT_EQ(test::ReadBytes(machine_.Dir() / "bad" / "keep.txt"), "mine");
 }
 
 // --- boot: partitions -----------------------------------------------------
