@@ -304,7 +304,9 @@ TEST_F(RegistryTest, StaleOrTornJournalIsNeverReplayed) {
     // A record cut short by a killed writer does not count, for readers nor
     // for the next writer.
     ASSERT_EQ(Set("Software\\App", "w", Sz("1")), 0);
-    std::ofstream(Log(), std::ios::app) << "[HKEY_LOCAL_MACHINE\\Software\\App]\n\"v\"=\"torn\"\n";
+    std::ofstream(Log(), std::ios::app) << "[HKEY_LOCAL_MACHINE\\Software\\App]\n\"u\"=\"1\"\n\n"
+                                        << "[HKEY_LOCAL_MACHINE\\Software\\App]\n\"v\"=\"torn\"\n";
+    EXPECT_EQ(Get("Software\\App", "u"), Sz("1")) << "the complete record before it counts";
     EXPECT_EQ(Get("Software\\App", "v"), Sz("3"));
     ASSERT_EQ(Set("Software\\App", "x", Sz("1")), 0);
     EXPECT_EQ(Get("Software\\App", "v"), Sz("3"));
