@@ -14,11 +14,6 @@ namespace {
 const std::string kTool = std::string(ZAV_BUILD_DIR) + "/zav-machine";
 const std::string kUpdate = std::string(ZAV_BUILD_DIR) + "/update";
 
-std::string Slurp(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 struct Case {
     const char *name;
     std::string ini;     // machine.ini as written
@@ -70,7 +65,7 @@ TEST_P(BadMachineTest, RefusedWithOneLineAndNothingChanged) {
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.out.find(c.error), std::string::npos) << r.out;
         EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
-        EXPECT_EQ(Slurp(dir / "machine.ini"), c.ini);
+        EXPECT_EQ(test::ReadBytes(dir / "machine.ini"), c.ini);
     }
     EXPECT_EQ(fs::exists(dir / "registry.reg"), c.registry != nullptr);
     EXPECT_FALSE(fs::exists("/tmp/zav-faults.log"));

@@ -277,22 +277,28 @@ TEST_F(FaultTableTest, RestartAndCommandLine) {
                  {{"RegQueryValueExA", 1}, {UPD_OK}}, {{"RegCloseKey", 1}, {UPD_OK}}})});
 }
 
+// Calls `found` with each file's text and each match of `pattern` in the
+// sources below `folder`.
+void EachMatch(const char *folder, const std::regex &pattern,
+               const std::function<void(const std::string &, const std::smatch &)> &found) {
+    for (const auto &entry : fs::recursive_directory_iterator(fs::path(ZAV_SOURCE_DIR) / folder)) {
+        if (!entry.is_regular_file()) continue;
+        std::string text = test::ReadBytes(entry.path());
+        for (std::sregex_iterator m(text.begin(), text.end(), pattern), end; m != end; ++m) found(text, *m);
+    }
+}
+
 // The host calls that can be made to fail: those whose body asks the fault
 // rules, read from the host's sources.
 std::set<std::string> FailableHostCalls() {
-    static const std::regex function(R"(WINAPI\s+(\w+)\s*\([^)]*\)\s*\{)");
     std::set<std::string> out;
-    for (const auto &entry : fs::recursive_directory_iterator(fs::path(ZAV_SOURCE_DIR) / "platform/host")) {
-        if (entry.path().extension() != ".cpp") continue;
-        std::string text = test::ReadBytes(entry.path());
-        for (std::sregex_iterator m(text.begin(), text.end(), function), end; m != end; ++m) {
-            size_t start = m->position() + m->length();
-            // To its closing brace, or to the next function for a one-line body.
-            std::string body = text.substr(start, std::min(text.find("\n}", start), text.find("WINAPI", start)) - start);
-            if (body.find("HOST_") != std::string::npos || body.find(".Fault()") != std::string::npos)
-                out.insert((*m)[1]);
-        }
-    }
+    const std::regex function(R"(WINAPI\s+(\w+)\s*\([^)]*\)\s*\{)");
+    EachMatch("platform/host", function, [&](const std::string &text, const std::smatch &m) {
+        size_t start = m.position() + m.length();
+        // To its closing brace, or to the next function for a one-line body.
+        std::string body = text.substr(start, std::min(text.find("\n}", start), text.find("WINAPI", start)) - start);
+        if (body.find("HOST_") != std::string::npos || body.find(".Fault()") != std::string::npos) out.insert(m[1]);
+    });
     return out;
 }
 
@@ -300,14 +306,11 @@ std::set<std::string> FailableHostCalls() {
 // new call shows up here before anyone adds it to a walk.
 std::set<std::string> ProgramCalls() {
     const std::set<std::string> failable = FailableHostCalls();
-    static const std::regex call(R"(\b([A-Z]\w+)\s*\()");
     std::set<std::string> out;
     for (const char *folder : {"app", "ui", "partition", "removal", "fileops", "diskette", "platform/afx"}) {
-        for (const auto &entry : fs::recursive_directory_iterator(fs::path(ZAV_SOURCE_DIR) / folder)) {
-            std::string text = test::ReadBytes(entry.path());
-            for (std::sregex_iterator m(text.begin(), text.end(), call), end; m != end; ++m)
-                if (failable.count((*m)[1])) out.insert((*m)[1]);
-        }
+        EachMatch(folder, std::regex(R"(\b([A-Z]\w+)\s*\()"), [&](const std::string &, const std::smatch &m) {
+            if (failable.count(m[1])) out.insert(m[1]);
+        });
     }
     return out;
 }

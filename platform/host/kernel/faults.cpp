@@ -70,7 +70,6 @@ DWORD Count(const char *api) {
     return error;
 }
 
-// "3:32" or "3+:32"; false when it is neither.
 // A count or an error code from 1 to 0xFFFFFFFF. strtoull alone would take a
 // sign or wrap a larger value round, turning a typo into another rule.
 bool ParseCount(const std::string &text, int base, uint32_t *value) {
@@ -83,6 +82,7 @@ bool ParseCount(const std::string &text, int base, uint32_t *value) {
     return true;
 }
 
+// "3:32" or "3+:32"; false when it is neither.
 bool ParseRule(const std::string &text, Rule *rule) {
     size_t colon = text.find(':');
     if (colon == std::string::npos || colon == 0) return false;
